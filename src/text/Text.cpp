@@ -1,0 +1,110 @@
+// Text: font cell table and captions.
+
+#include "text/Text.h"
+
+#include <GL/gl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+const float cWidth = 0.0625f;
+const float cHeight = 0.125f;
+
+FontCell FontData[96];
+
+void SetupText() {
+  for (int i = 0; i < 96; ++i) {
+    FontData[i].u = static_cast<float>(i % 16) * cWidth;
+    FontData[i].v = static_cast<float>(i / 16) * cHeight;
+  }
+}
+
+CellRect CharacterRect(char c) {
+  const FontCell& cell = FontData[FontIndex(c)];
+  return CellRect{cell.u, cell.u + cWidth, 1.0f - cell.v, 1.0f - (cell.v + cHeight)};
+}
+
+namespace {
+
+// One letter's quad, the origin at its left edge, centred vertically.
+void LetterQuad(char c, float size) {
+  CellRect r = CharacterRect(c);
+  glTexCoord2f(r.right, r.top);
+  glVertex3f(size, size / 2, 0);
+  glTexCoord2f(r.left, r.top);
+  glVertex3f(0, size / 2, 0);
+  glTexCoord2f(r.left, r.bottom);
+  glVertex3f(0, -size / 2, 0);
+  glTexCoord2f(r.right, r.bottom);
+  glVertex3f(size, -size / 2, 0);
+}
+
+void BeginText(unsigned int texture, int length, float size) {
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glEnable(GL_BLEND);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTranslatef(-(length + 2) * size * 0.75f * 0.5f, 0, 0);
+}
+
+void EndText() {
+  glDisable(GL_BLEND);
+  glColor4f(1, 1, 1, 1);
+}
+
+}  // namespace
+
+Caption::Caption() : length(0), size(0), active(false), timer(0) {
+  colour.x = colour.y = colour.z = 0.0f;
+}
+
+void Caption::Set(const char* newText, VECTOR3D newColour, float newTimer, float newSize) {
+  timer = newTimer;
+  size = newSize;
+  active = true;
+  colour = newColour;
+  size_t n = std::strlen(newText);
+  length = n > 55 ? 55 : static_cast<int>(n);
+  for (int i = 0; i < length; ++i) {
+    text[i] = newText[i];
+    alpha[i] = -2.5f - static_cast<float>(std::rand() % 200) / 100.0f;
+  }
+}
+
+void Caption::Draw(unsigned int texture, double elapsed) {
+  if (!active) return;
+  timer = static_cast<float>(timer - elapsed);
+  BeginText(texture, length, size);
+  bool finished = true;
+  for (int i = 0; i < length; ++i) {
+    if (timer < 0) {
+      alpha[i] = static_cast<float>(alpha[i] - 0.5 * elapsed);
+      if (alpha[i] > 0) finished = false;
+    } else {
+      if (alpha[i] < 1) alpha[i] = static_cast<float>(alpha[i] + 0.5 * elapsed);
+      else alpha[i] = 1;
+      finished = false;
+    }
+    glColor4f(colour.x, colour.y, colour.z, alpha[i]);
+    glTranslatef(0.75f * size, 0, 0);
+    if (text[i] == ' ') continue;
+    glBegin(GL_QUADS);
+    LetterQuad(text[i], size);
+    glEnd();
+  }
+  EndText();
+  if (finished) active = false;
+}
+
+void DrawString(const char* text, float size, float opacity, unsigned int texture) {
+  glColor4f(1, 1, 1, opacity);
+  int n = static_cast<int>(std::strlen(text));
+  BeginText(texture, n, size);
+  for (int i = 0; i < n; ++i) {
+    glTranslatef(0.75f * size, 0, 0);
+    if (text[i] == ' ') continue;
+    glBegin(GL_QUADS);
+    LetterQuad(text[i], size);
+    glEnd();
+  }
+  EndText();
+}
