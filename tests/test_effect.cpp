@@ -115,26 +115,6 @@ protected:
 // ---------------------------------------------------------------------------
 // Set-up
 
-TEST_F(Effect, ConstructorSetsDefaultsAndOwnsNothing) {
-  EXPECT_EQ(0u, fx.fontTexture);
-  EXPECT_EQ(nullptr, fx.glyphs);
-  EXPECT_EQ(nullptr, fx.picColours);
-  EXPECT_EQ(0.0f, fx.phaseTime);
-  EXPECT_EQ(1.0f, fx.picAspect);
-  EXPECT_EQ(1.0f, fx.sampleScale);
-  EXPECT_EQ(120.0f, fx.picTimer);
-  EXPECT_TRUE(fx.spinMode);
-  EXPECT_EQ(1.0f, fx.approach);
-  EXPECT_FALSE(fx.caption.active);
-  EXPECT_TRUE(fx.showCaption);
-  EXPECT_EQ(120, fx.picDelay);
-  EXPECT_EQ(15000, fx.glyphCount);
-  EXPECT_EQ(20, fx.charSize);
-  EXPECT_EQ(0.2f, fx.halfSize);
-  EXPECT_EQ(0, fx.charType);
-  EXPECT_FALSE(fx.builtInFirst);
-}
-
 TEST_F(Effect, SetupCopiesTheSettingsAndScattersADeepCloud) {
   WriteSolid(dir.File("a.png"), 2, 2, {10, 20, 30});
   SETTINGS s = SettingsFor(dir.Path(), 600);
@@ -483,6 +463,44 @@ TEST_F(Effect, GlyphsOnTheWindowsEdgeKeepTheirColourAndInsideOnesStayInTheGrid) 
   fx.Move(0.02f);
   EXPECT_EQ(0.0f, fx.glyphs[7].goalColour.x);
   EXPECT_EQ(0.0f, fx.glyphs[7].goalColour.y);
+}
+
+TEST_F(Effect, EveryGlyphSamplesThePixelUnderItsTarget) {
+  // Each pixel's colour names its grid entry: red = entry % 256, green = entry / 256.
+  const int w = 97, h = 61;
+  WritePicture(dir.File("odd.png"), w, h, [&](int x, int y) {
+    int entry = (h - 1 - y) * w + x;
+    return RGB{static_cast<unsigned char>(entry % 256), static_cast<unsigned char>(entry / 256), 7};
+  });
+  SETTINGS s = SettingsFor(dir.Path(), 3000);
+  std::srand(17);
+  ASSERT_TRUE(fx.Setup(&s));
+  for (int round = 0; round < 5; ++round) {
+    ForcePhaseChange(fx);
+    HoldFlatPhase(fx);
+    // Some targets exactly on the window's edges.
+    fx.glyphs[round].home = MakePoint(round % 2 ? 10.0f : -10.0f, 0, 0);
+    std::vector<VECTOR3D> homes;
+    for (int i = 0; i < 3000; ++i) homes.push_back(fx.glyphs[i].home);
+    std::vector<VECTOR3D> before;
+    for (int i = 0; i < 3000; ++i) before.push_back(fx.glyphs[i].colour);
+    fx.Move(1.0f / 30);
+    int inside = 0;
+    for (int i = 0; i < 3000; ++i) {
+      float px = homes[i].x / 20 * fx.sampleScale / fx.picAspect + fx.samplePos.x;
+      float py = homes[i].y / 20 * fx.sampleScale + fx.samplePos.y;
+      const VECTOR3D& goal = fx.glyphs[i].goalColour;
+      if (px <= 0 || px >= 1 || py <= 0 || py >= 1) {
+        ASSERT_EQ(before[i].x, goal.x) << "glyph " << i << " outside should hold its colour";
+        continue;
+      }
+      ++inside;
+      int entry = static_cast<int>(h * py) * w + static_cast<int>(w * px);
+      int got = static_cast<int>(std::lround(goal.x * 255)) + 256 * static_cast<int>(std::lround(goal.y * 255));
+      ASSERT_EQ(entry, got) << "glyph " << i << " in round " << round;
+    }
+    EXPECT_GT(inside, 100);
+  }
 }
 
 TEST_F(Effect, WithoutAPictureGlyphsInsideTheWindowFlickerAndOthersHold) {

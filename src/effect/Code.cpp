@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -303,22 +304,38 @@ void MAINCODE::Move(float elapsed) {
     const int lastColumn = picWidth - 1, lastRow = picHeight - 1;
     const float lastColumnF = static_cast<float>(lastColumn), lastRowF = static_cast<float>(lastRow);
     const VECTOR3D* const grid = picColours;
-    const size_t stride = static_cast<size_t>(picWidth);
-    for (GLYPH* g = glyphs; g != end; ++g) {
+    const ptrdiff_t stride = picWidth;
+    // Grid entry under a glyph's target, or -1 when the target is outside the
+    // picture (a NaN counts as outside too).
+    auto lookup = [=](const GLYPH* g) -> ptrdiff_t {
       const float px = g->home.x / 20.0f * scale / aspect + sx;
       const float py = g->home.y / 20.0f * scale + sy;
-      // Written so that a NaN counts as outside too.
-      if (px > 0 && px < 1 && py > 0 && py < 1) {
-        // Truncation toward zero, kept inside the grid whatever the rounding
-        // of width * px does for the largest pictures.
-        int column = static_cast<int>(std::min(width * px, lastColumnF));
-        int row = static_cast<int>(std::min(height * py, lastRowF));
-        column = std::min(column, lastColumn);
-        row = std::min(row, lastRow);
-        g->goalColour = grid[static_cast<size_t>(row) * stride + static_cast<size_t>(column)];
-      } else {
-        g->goalColour = g->colour;
+      if (!(px > 0 && px < 1 && py > 0 && py < 1)) return -1;
+      // Truncation toward zero, kept inside the grid whatever the rounding of
+      // width * px does for the largest pictures.
+      const int column = std::min(static_cast<int>(std::min(width * px, lastColumnF)), lastColumn);
+      const int row = std::min(static_cast<int>(std::min(height * py, lastRowF)), lastRow);
+      return row * stride + column;
+    };
+    // The glyphs visit the grid in no order, so most lookups miss the cache:
+    // each is worked out kLookAhead glyphs early and its entry prefetched.
+    // That glyph's target has not crept yet, so the result is the same.
+    constexpr int64_t kLookAhead = 8;  // a power of two
+    ptrdiff_t ahead[kLookAhead];
+    const int64_t count = glyphCount;
+    for (int64_t i = 0; i < std::min(count, kLookAhead); ++i) {
+      ahead[i] = lookup(glyphs + i);
+      if (ahead[i] >= 0) __builtin_prefetch(grid + ahead[i]);
+    }
+    for (int64_t i = 0; i < count; ++i) {
+      GLYPH* g = glyphs + i;
+      const ptrdiff_t entry = ahead[i & (kLookAhead - 1)];
+      if (i + kLookAhead < count) {
+        const ptrdiff_t next = lookup(g + kLookAhead);
+        ahead[i & (kLookAhead - 1)] = next;
+        if (next >= 0) __builtin_prefetch(grid + next);
       }
+      g->goalColour = entry >= 0 ? grid[entry] : g->colour;
       Advance(g, c, dt, flight, fade);
     }
   } else {
