@@ -8,7 +8,9 @@
 #include "support/TestSupport.h"
 #include "text/Text.h"
 
+#define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
 #include <cmath>
@@ -950,10 +952,21 @@ TEST_F(EffectDraw, GlyphQuadsShowTheirLetterCellUprightInTheirColour) {
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
 }
 
-TEST_F(EffectDraw, GlyphsDoNotHideOneAnotherByDepth) {
-  GLint depthBits = 0;
-  glGetIntegerv(GL_DEPTH_BITS, &depthBits);
-  if (depthBits == 0) GTEST_SKIP() << "the headless surface has no depth buffer";
+TEST_F(EffectDraw, GlyphsDoNotHideOneAnotherByDepthButEarlierSolidsHideThem) {
+  // The pbuffer may have no depth buffer: draw into a framebuffer that has one.
+  GLuint fbo = 0, colour = 0, depth = 0;
+  glGenFramebuffers(1, &fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+  glGenRenderbuffers(1, &colour);
+  glBindRenderbuffer(GL_RENDERBUFFER, colour);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidth, kHeight);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+  glGenRenderbuffers(1, &depth);
+  glBindRenderbuffer(GL_RENDERBUFFER, depth);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, kWidth, kHeight);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+  ASSERT_EQ(static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE), glCheckFramebufferStatus(GL_FRAMEBUFFER));
+
   GLuint font = MakeFont([](int, int, int, unsigned char* t) { t[0] = t[1] = t[2] = t[3] = 255; });
   SETTINGS s = SettingsFor(dir.Path(), 2);
   s.CHARSIZE = 100;
@@ -963,14 +976,37 @@ TEST_F(EffectDraw, GlyphsDoNotHideOneAnotherByDepth) {
   fx.glyphs[0].colour = MakePoint(1, 0, 0);
   fx.glyphs[1].pos = MakePoint(0, 0, -20);  // behind the first, drawn after it
   fx.glyphs[1].colour = MakePoint(0, 0, 1);
-  for (int i = 0; i < 2; ++i) fx.glyphs[i].texLeft = fx.glyphs[i].texRight = 0.5f;
   SetView(kWidth, kHeight);
   glClearColor(0, 0, 0, 1);
+  glClearDepth(1.0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // A solid drawn earlier with depth writes on, over the right half, nearer.
+  glDisable(GL_TEXTURE_2D);
+  glColor3f(0, 1, 0);
+  glBegin(GL_QUADS);
+  glVertex3f(0.2f, -3, -5);
+  glVertex3f(3, -3, -5);
+  glVertex3f(3, 3, -5);
+  glVertex3f(0.2f, 3, -5);
+  glEnd();
+  glEnable(GL_TEXTURE_2D);
   fx.Draw();
-  RGBA c = Pixel(kWidth / 2, kHeight / 2);
-  EXPECT_EQ(255, c.b) << "depth writes are off, so the later glyph shows";
-  EXPECT_EQ(0, c.r);
+
+  Screen sc{kWidth, kHeight};
+  RGBA centre = Pixel(kWidth / 2 - 3, kHeight / 2);
+  EXPECT_TRUE(centre.b == 255 && centre.r == 0)
+      << "depth writes are off, so the later, farther glyph shows: got " << centre.r << ","
+      << centre.g << "," << centre.b;
+  RGBA hidden = Pixel(static_cast<int>(sc.sx(0.3f, -5)), kHeight / 2);  // inside glyph 0
+  EXPECT_TRUE(hidden.g == 255 && hidden.r == 0 && hidden.b == 0) << "the nearer solid hides the glyphs";
+  float stored = 0;
+  glReadPixels(kWidth / 2 - 3, kHeight / 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &stored);
+  EXPECT_EQ(1.0f, stored) << "glyphs wrote depth";
+
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  glDeleteRenderbuffers(1, &colour);
+  glDeleteRenderbuffers(1, &depth);
+  glDeleteFramebuffers(1, &fbo);
 }
 
 TEST_F(EffectDraw, AnEmptyBatchStillRestoresBlendingAndDepthWrites) {
