@@ -608,47 +608,31 @@ TEST(PictureGrid, RecognisesTheFormatByContentNotByName) {
                                                "width='4' height='4'/>")).ok());
 }
 
-TEST(PictureGrid, RefusesMissingEmptyTruncatedAndCorruptFiles) {
+TEST(PictureGrid, RefusesMissingEmptyAndCorruptFilesAndBlacksOutMissingRows) {
   TempDir dir;
   std::vector<RGB> pixels;
   for (int i = 0; i < 64 * 64; ++i) pixels.push_back({(i * 37) % 256, (i * 11) % 256, i % 256});
   std::string png = RgbPng(64, pixels);
   std::string jpeg = Jpeg(dir, 64, 64, pixels);
   ASSERT_FALSE(jpeg.empty());
-  std::vector<int> indices(16 * 16);
-  for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int>(i % 4);
-  std::string gif = Gif(16, 16, {kRed, kGreen, kBlue, kWhite}, {indices});
-  // The whole files decode.
   ASSERT_TRUE(Decode(dir.Write("whole.png", png)).ok());
   ASSERT_TRUE(Decode(dir.Write("whole.jpg", jpeg)).ok());
-  ASSERT_TRUE(Decode(dir.Write("whole.gif", gif)).ok());
 
+  std::string badCrc = png;
+  badCrc[badCrc.size() - 20] ^= 0x55;  // inside the image data
+  std::string zeroWidth = png;
+  zeroWidth[16] = zeroWidth[17] = zeroWidth[18] = zeroWidth[19] = 0;
   struct Case {
     const char* what;
     std::string bytes;
-  };
-  std::string badCrc = png;
-  badCrc[badCrc.size() - 20] ^= 0x55;  // inside the image data
-  std::string badHeader = png;
-  badHeader[16] = 0;  // width 0
-  badHeader[17] = badHeader[18] = badHeader[19] = 0;
-  std::string garbageAfterSignature = png.substr(0, 8) + std::string(200, '\x5a');
-  std::string garbageJpeg = jpeg.substr(0, 3) + std::string(500, '\x33');
-  std::vector<Case> cases = {
+  } cases[] = {
       {"empty file", ""},
       {"text", "not a picture at all"},
-      {"PNG signature only", png.substr(0, 8)},
-      {"PNG cut after the header", png.substr(0, 33)},
-      {"PNG cut in half", png.substr(0, png.size() / 2)},
-      {"PNG without its last byte", png.substr(0, png.size() - 1)},
       {"PNG with a bad checksum", badCrc},
-      {"PNG declaring width 0", badHeader},
-      {"PNG signature and garbage", garbageAfterSignature},
-      {"JPEG cut in half", jpeg.substr(0, jpeg.size() / 2)},
-      {"JPEG markers only", jpeg.substr(0, 200)},
-      {"JPEG signature and garbage", garbageJpeg},
-      {"GIF header only", gif.substr(0, 13)},
-      {"GIF cut in the image data", gif.substr(0, gif.size() - 12)},
+      {"PNG declaring width 0", zeroWidth},
+      {"PNG signature and garbage", png.substr(0, 8) + std::string(200, '\x5a')},
+      {"JPEG signature and garbage", jpeg.substr(0, 3) + std::string(500, '\x33')},
+      {"GIF signature and garbage", "GIF89a" + std::string(300, '\x7f')},
   };
   for (const Case& c : cases) {
     Grid g = Decode(dir.Write("case.png", c.bytes));
@@ -659,16 +643,56 @@ TEST(PictureGrid, RefusesMissingEmptyTruncatedAndCorruptFiles) {
   }
   EXPECT_FALSE(Decode(dir.File("missing.png")).ok());
   EXPECT_FALSE(Decode("").ok());
+  EXPECT_FALSE(NSBitmapImageRep::imageRepWithContentsOfFile(nullptr));
 
   // Whole in its framing but with too little image data: the rows that never
   // come are black, not whatever the memory held.
-  Grid short1 = Decode(dir.Write("short.png", Png({2, 2, 8, 2}, Scanlines({Bytes({255, 0, 0, 0,
-                                                                                  255, 0})}))));
-  ASSERT_TRUE(short1.ok());
-  EXPECT_TRUE(SameColour(kRed, short1.At(0, 1))) << "the row that is there";
-  EXPECT_TRUE(SameColour({0, 0, 0}, short1.At(0, 0))) << "the row that is missing";
-  EXPECT_TRUE(SameColour({0, 0, 0}, short1.At(1, 0))) << "the row that is missing";
-  EXPECT_FALSE(NSBitmapImageRep::imageRepWithContentsOfFile(nullptr));
+  Grid shortData = Decode(dir.Write("short.png", Png({2, 2, 8, 2}, Scanlines({Bytes({255, 0, 0, 0,
+                                                                                    255, 0})}))));
+  ASSERT_TRUE(shortData.ok());
+  EXPECT_TRUE(SameColour(kRed, shortData.At(0, 1))) << "the row that is there";
+  EXPECT_TRUE(SameColour({0, 0, 0}, shortData.At(0, 0))) << "the row that is missing";
+  EXPECT_TRUE(SameColour({0, 0, 0}, shortData.At(1, 0))) << "the row that is missing";
+}
+
+TEST(PictureGrid, RefusesFilesCutShortButTakesDataAfterTheirEnd) {
+  // A progressive JPEG with restart markers (made with libjpeg: ten scans,
+  // a restart marker after every block), an interlaced PNG and a GIF.
+  std::string progressive =
+      ReadFileBytes(std::string(GLYMMER_SOURCE_DIR) + "/tests/data/progressive-restarts.jpg");
+  ASSERT_GT(progressive.size(), 500u);
+  std::vector<RGB> pixels;
+  for (int i = 0; i < 81; ++i) pixels.push_back({i * 3, 255 - i * 3, (i * 40) % 256});
+  std::vector<int> indices(36);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int>(i * 7 % 4);
+  struct Whole {
+    const char* what;
+    std::string bytes;
+  } files[] = {{"progressive JPEG", progressive},
+               {"interlaced PNG", RgbPng(9, pixels, true)},
+               {"GIF", Gif(6, 6, {kRed, kGreen, kBlue, kWhite}, {indices})}};
+
+  TempDir dir;
+  for (const Whole& file : files) {
+    ASSERT_TRUE(Decode(dir.Write("whole", file.bytes)).ok()) << file.what;
+    // Every length through the headers and near the end, every fifth between.
+    const size_t size = file.bytes.size();
+    for (size_t length = 1; length < size; length += (length < 160 || length + 16 > size) ? 1 : 5) {
+      Grid g = Decode(dir.Write("cut", file.bytes.substr(0, length)));
+      ASSERT_FALSE(g.ok()) << file.what << " cut to " << length << " of " << size << " bytes";
+    }
+    // Data after the end, as some cameras append, does no harm.
+    EXPECT_TRUE(Decode(dir.Write("longer", file.bytes + std::string(300, '\x42'))).ok())
+        << file.what;
+  }
+
+  Grid g = Decode(dir.Write("whole", progressive));
+  ASSERT_EQ(48, g.width);
+  ASSERT_EQ(32, g.height);
+  EXPECT_TRUE(SameColour(kRed, g.At(8, 24), 24)) << "top-left quadrant";
+  EXPECT_TRUE(SameColour(kGreen, g.At(40, 24), 24)) << "top-right quadrant";
+  EXPECT_TRUE(SameColour(kBlue, g.At(8, 8), 24)) << "bottom-left quadrant";
+  EXPECT_TRUE(SameColour(kWhite, g.At(40, 8), 24)) << "bottom-right quadrant";
 }
 
 TEST(PictureGrid, DoesNotWaitOnAPipeNamedLikeAPicture) {
