@@ -58,7 +58,8 @@ bool MakePhoto(const std::string& source, const std::string& out) {
       float tx = std::max(0.0f, std::min(1.0f, fx - x0));
       for (int c = 0; c < 3; ++c) {
         auto at = [&](int px, int py) {
-          return static_cast<float>(data[static_cast<size_t>(py) * image->bytesPerRow() + px * b + c]);
+          size_t offset = static_cast<size_t>(py) * image->bytesPerRow() + px * b + c;
+          return static_cast<float>(data[offset]);
         };
         float top = at(x0, y0) + (at(x1, y0) - at(x0, y0)) * tx;
         float bottom = at(x0, y1) + (at(x1, y1) - at(x0, y1)) * tx;

@@ -480,7 +480,8 @@ TEST(PictureGrid, ReadsTheFirstFrameOfGifFiles) {
   EXPECT_TRUE(SameColour(kBlue, still.At(0, 0))) << "bottom-left";
   EXPECT_TRUE(SameColour(kWhite, still.At(1, 0))) << "bottom-right";
 
-  Grid animated = Decode(dir.Write("animated.gif", Gif(2, 2, palette, {{3, 3, 3, 3}, {0, 0, 0, 0}})));
+  std::string twoFrames = Gif(2, 2, palette, {{3, 3, 3, 3}, {0, 0, 0, 0}});
+  Grid animated = Decode(dir.Write("animated.gif", twoFrames));
   ASSERT_TRUE(animated.ok());
   for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(SameColour(kWhite, animated.At(i % 2, i / 2))) << "pixel " << i << " of frame 1";
@@ -748,10 +749,11 @@ TEST(PictureSizeCap, LoadsUpToTheCapAndNoFurther) {
   EXPECT_FALSE(Decode(over).ok());
 
   // Sides: 65535 pixels wide loads, 65536 does not.
-  auto widest = NSBitmapImageRep::imageRepWithContentsOfFile(blackPng("wide.png", 65535, 1).c_str());
+  std::string wide = blackPng("wide.png", 65535, 1), wider = blackPng("wider.png", 65536, 1);
+  auto widest = NSBitmapImageRep::imageRepWithContentsOfFile(wide.c_str());
   ASSERT_TRUE(widest);
   EXPECT_EQ(65535, widest->pixelsWide());
-  EXPECT_FALSE(NSBitmapImageRep::imageRepWithContentsOfFile(blackPng("wider.png", 65536, 1).c_str()));
+  EXPECT_FALSE(NSBitmapImageRep::imageRepWithContentsOfFile(wider.c_str()));
 }
 
 // ---------------------------------------------------------------------------

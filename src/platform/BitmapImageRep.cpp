@@ -279,7 +279,8 @@ std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(c
       gdk_pixbuf_get_bits_per_sample(p) != 8 || channels != (alpha ? 4 : 3) ||
       !SizeAllowed(width, height) || stride < width * channels)
     return nullptr;
-  long long needed = static_cast<long long>(height - 1) * stride + static_cast<long long>(width) * channels;
+  long long needed =
+      static_cast<long long>(height - 1) * stride + static_cast<long long>(width) * channels;
   if (static_cast<long long>(gdk_pixbuf_get_byte_length(p)) < needed) return nullptr;
 
   std::unique_ptr<NSBitmapImageRep> image(new (std::nothrow) NSBitmapImageRep());
