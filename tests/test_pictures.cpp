@@ -429,7 +429,7 @@ TEST(PictureFolder, EveryListingIsClosedOnEveryWayOut) {
   for (int i = 0; i < 300; ++i) {
     std::srand(static_cast<unsigned>(i));
     ASSERT_TRUE(ChooseRandomImageFile(folder, name));
-    ASSERT_TRUE(FindNthFile(folder, name, ".png", 1));   // found mid-listing
+    ASSERT_TRUE(FindNthFile(folder, name, ".png", 1));   // found
     ASSERT_FALSE(FindNthFile(folder, name, ".png", 2));  // walked to the end
     ASSERT_FALSE(FindNthFile(folder, name, ".jpeg", 0));
   }
