@@ -152,8 +152,8 @@ bool loadPicFile(const char* path, Texture* texture) {
   const int h = image->pixelsHigh();
   if (w <= 0 || h <= 0 || image->bytesPerRow() < static_cast<long long>(w) * b) return false;
 
-  unsigned char* pixels =
-      static_cast<unsigned char*>(std::malloc(static_cast<size_t>(kTextureSide) * kTextureSide * b));
+  unsigned char* pixels = static_cast<unsigned char*>(
+      std::malloc(static_cast<size_t>(kTextureSide) * kTextureSide * b));
   if (!pixels) return false;
 
   // The record may already hold a picture: give it up rather than lose it.

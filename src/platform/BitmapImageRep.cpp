@@ -7,6 +7,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -52,6 +53,118 @@ bool SizeAllowed(long long width, long long height) {
          height <= NSBitmapImageRep::kMaxSide && width * height <= NSBitmapImageRep::kMaxPixels;
 }
 
+// Follows the framing of a PNG or JPEG stream as it passes, to tell whether
+// the file reaches its end marker: gdk-pixbuf hands out a PNG or JPEG cut
+// short as a picture whose missing rows were never written. (Its GIF module
+// already fails a GIF without its trailer.)
+class EndWatch {
+public:
+  enum Format { kPng, kJpeg, kOther };
+  explicit EndWatch(Format f) : format(f) {}
+  bool Complete() const { return format == kOther || complete; }
+  void Feed(const unsigned char* data, size_t size) {
+    if (format == kPng)
+      FeedPng(data, size);
+    else if (format == kJpeg)
+      FeedJpeg(data, size);
+  }
+
+private:
+  // PNG: the signature, then chunks of length, type, data and checksum; the
+  // file is whole once the IEND chunk's checksum has passed.
+  void FeedPng(const unsigned char* data, size_t size) {
+    while (size > 0 && !complete) {
+      if (position < next) {
+        uint64_t skip = next - position < size ? next - position : size;
+        position += skip;
+        data += skip;
+        size -= static_cast<size_t>(skip);
+        if (position == next && lastChunk) complete = true;
+        continue;
+      }
+      header[filled++] = *data++;
+      --size;
+      ++position;
+      if (filled == 8) {
+        filled = 0;
+        uint64_t length = (uint64_t{header[0]} << 24) | (uint64_t{header[1]} << 16) |
+                          (uint64_t{header[2]} << 8) | header[3];
+        next = position + length + 4;
+        lastChunk = std::memcmp(header + 4, "IEND", 4) == 0;
+      }
+    }
+  }
+
+  // JPEG: marker segments with lengths, entropy-coded data after each start
+  // of scan (where 0xFF is followed by 0x00 or a restart marker), and the
+  // end-of-image marker, found at the top level only (not inside an embedded
+  // thumbnail, which sits within a segment).
+  void FeedJpeg(const unsigned char* data, size_t size) {
+    const unsigned char* end = data + size;
+    while (data < end && !complete) {
+      switch (state) {
+        case kBetween:  // expecting 0xFF; stray bytes are skipped as decoders do
+          if (*data++ == 0xff) state = kMarker;
+          break;
+        case kEntropy: {
+          const void* ff = std::memchr(data, 0xff, static_cast<size_t>(end - data));
+          if (!ff) return;
+          data = static_cast<const unsigned char*>(ff) + 1;
+          state = kEntropyMarker;
+          break;
+        }
+        case kMarker:
+        case kEntropyMarker: {
+          unsigned char code = *data++;
+          if (code == 0xff) break;  // fill byte
+          if (state == kEntropyMarker && (code == 0x00 || (code >= 0xd0 && code <= 0xd7))) {
+            state = kEntropy;  // stuffed byte or restart marker inside a scan
+          } else if (code == 0xd9) {
+            complete = true;
+          } else if (code == 0xd8 || code == 0x01 || (code >= 0xd0 && code <= 0xd7)) {
+            state = kBetween;  // markers without a length
+          } else {
+            startOfScan = code == 0xda;
+            state = kLengthHigh;
+          }
+          break;
+        }
+        case kLengthHigh:
+          remaining = static_cast<uint64_t>(*data++) << 8;
+          state = kLengthLow;
+          break;
+        case kLengthLow:
+          remaining |= *data++;
+          remaining = remaining >= 2 ? remaining - 2 : 0;
+          state = kSegment;
+          break;
+        case kSegment: {
+          uint64_t available = static_cast<uint64_t>(end - data);
+          uint64_t skip = remaining < available ? remaining : available;
+          data += skip;
+          remaining -= skip;
+          break;
+        }
+      }
+      if (state == kSegment && remaining == 0) state = startOfScan ? kEntropy : kBetween;
+    }
+  }
+
+  Format format;
+  bool complete = false;
+  // PNG
+  uint64_t position = 0;
+  uint64_t next = 8;  // the first chunk follows the signature
+  unsigned char header[8] = {};
+  int filled = 0;
+  bool lastChunk = false;
+  // JPEG
+  enum State { kBetween, kMarker, kLengthHigh, kLengthLow, kSegment, kEntropy, kEntropyMarker };
+  State state = kBetween;
+  uint64_t remaining = 0;
+  bool startOfScan = false;
+};
+
 struct LoadState {
   bool refused = false;
 };
@@ -62,6 +175,12 @@ void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer d
   if (SizeAllowed(width, height)) return;
   static_cast<LoadState*>(data)->refused = true;
   gdk_pixbuf_loader_set_size(loader, 0, 0);
+}
+
+// Called once the picture is allocated, before any row is decoded: rows that
+// a damaged file never fills stay black instead of holding stale memory.
+void OnAreaPrepared(GdkPixbufLoader* loader, gpointer) {
+  if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) gdk_pixbuf_fill(pixbuf, 0);
 }
 
 // The gdk-pixbuf module for the file's content, recognised by its signature;
@@ -113,17 +232,26 @@ PixbufRef Decode(const char* path) {
   if (!loader.loader) return nullptr;
   LoadState state;
   g_signal_connect(loader.loader, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
+  // GIF frames are composed by gdk-pixbuf on a cleared picture of its own.
+  bool gif = std::strcmp(format, "gif") == 0;
+  if (!gif) g_signal_connect(loader.loader, "area-prepared", G_CALLBACK(OnAreaPrepared), nullptr);
+  EndWatch watch(std::strcmp(format, "png") == 0    ? EndWatch::kPng
+                 : std::strcmp(format, "jpeg") == 0 ? EndWatch::kJpeg
+                                                    : EndWatch::kOther);
 
   while (length > 0) {
     if (!gdk_pixbuf_loader_write(loader.loader, buffer.get(), static_cast<gsize>(length),
                                  &failure.error))
       return nullptr;
     if (state.refused) return nullptr;
+    watch.Feed(buffer.get(), static_cast<size_t>(length));
     length = ReadFull(file.fd, buffer.get(), kChunk);
   }
   if (length < 0) return nullptr;
-  // A truncated or corrupt tail shows here; such a file counts as unreadable.
+  // Some damage shows only when the loader is closed; a damaged or cut file
+  // counts as unreadable.
   if (!gdk_pixbuf_loader_close(loader.loader, &failure.error) || state.refused) return nullptr;
+  if (!watch.Complete()) return nullptr;
 
   GdkPixbuf* loaded = gdk_pixbuf_loader_get_pixbuf(loader.loader);
   if (!loaded) return nullptr;
@@ -151,7 +279,8 @@ std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(c
       gdk_pixbuf_get_bits_per_sample(p) != 8 || channels != (alpha ? 4 : 3) ||
       !SizeAllowed(width, height) || stride < width * channels)
     return nullptr;
-  long long needed = static_cast<long long>(height - 1) * stride + static_cast<long long>(width) * channels;
+  long long needed =
+      static_cast<long long>(height - 1) * stride + static_cast<long long>(width) * channels;
   if (static_cast<long long>(gdk_pixbuf_get_byte_length(p)) < needed) return nullptr;
 
   std::unique_ptr<NSBitmapImageRep> image(new (std::nothrow) NSBitmapImageRep());
