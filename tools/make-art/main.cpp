@@ -290,7 +290,7 @@ Art FontSheet(Font* font) {
   // Monospaced letters are narrow for a square cell; widened a little they
   // cover more of each mosaic tile and match the caption's advance of three
   // quarters of a cell.
-  const int kSheetWidthPercent = 122;
+  const int kSheetWidthPercent = 135;
   const int cell = 64, margin = 3, inner = cell - 2 * margin;
   int pixels = 8;
   int inkTop = 0, inkBottom = 0;
