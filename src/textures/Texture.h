@@ -19,10 +19,13 @@ public:
 // Uploads `pixels` as an RGBA texture whose alpha follows `alphaMode`
 // (1 colour key on the first pixel, 2 brightness, anything else opaque), with
 // repeat wrapping and linear filtering. On success `glName` names the texture
-// and `pixels` is freed and null. False only when the scratch buffer cannot be
-// had or the size is out of range; the record then keeps its pixels.
+// and `pixels` is freed and null. False when there are no pixels, the scratch
+// buffer cannot be had, or the size is out of range (width or height 0, or
+// width × height × 4 beyond 32 bits); the record then keeps its pixels and
+// its name. Needs a current GL context.
 bool BuildTexture(Texture* t, int alphaMode);
 
 // The same upload with 3-byte colour pixels and each pixel's alpha taken from
-// byte 3i of *alphaPixels, which stays the caller's.
+// byte 3i of *alphaPixels (a second 3-byte image of the same size), which
+// stays the caller's. Fails like BuildTexture, and when there is no second image.
 bool BuildTGATextureWithAlpha(Texture* t, unsigned char** alphaPixels);

@@ -1,0 +1,371 @@
+// Code: the character-mosaic effect.
+
+#include "effect/Code.h"
+
+#include "maths/Misc.h"
+#include "pictures/Pics.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char kBuiltInPicture[] = "Quorinda.jpg";
+const char kErrorName[] = "ERROR!";
+
+// A fresh rand() draw reduced modulo n (n > 0).
+inline int Roll(int n) { return std::rand() % n; }
+
+// (k % 200 - 100) / 10: -10.0 .. 9.9 in steps of 0.1.
+inline float RollTenth() { return static_cast<float>(Roll(200) - 100) / 10.0f; }
+
+// Folder and file name joined without a separator. Each part is at most 1023
+// bytes of text (the size of the buffers they come from), so the result
+// always fits.
+struct FullPath {
+  char text[2048];
+  FullPath(const char* folder, const char* name) {
+    size_t a = strnlen(folder, 1023);
+    size_t b = strnlen(name, 1023);
+    std::memcpy(text, folder, a);
+    std::memcpy(text + a, name, b);
+    text[a + b] = '\0';
+  }
+};
+
+// A caption message followed directly by a name, for Caption::Set, which
+// keeps at most 55 letters anyway.
+struct Message {
+  char text[64];
+  Message(const char* head, const char* name) {
+    size_t a = strnlen(head, sizeof(text) - 1);
+    size_t b = strnlen(name, sizeof(text) - 1 - a);
+    std::memcpy(text, head, a);
+    std::memcpy(text + a, name, b);
+    text[a + b] = '\0';
+  }
+};
+
+VECTOR3D White() { return MakePoint(1, 1, 1); }
+
+// Creep, flight and colour fade: the per-glyph steps that every layout shares.
+inline void Advance(GLYPH* g, const VECTOR3D& centre, float dt, float flight, float fade) {
+  g->home.x += dt * g->drift.x * g->driftScale;
+  g->home.y += dt * g->drift.y * g->driftScale;
+  g->home.z += dt * g->drift.z * g->driftScale;
+  g->pos.x += (centre.x + g->home.x - g->pos.x) * flight;
+  g->pos.y += (centre.y + g->home.y - g->pos.y) * flight;
+  g->pos.z += (centre.z + g->home.z - g->pos.z) * flight;
+  g->colour.x += (g->goalColour.x - g->colour.x) * fade;
+  g->colour.y += (g->goalColour.y - g->colour.y) * fade;
+  g->colour.z += (g->goalColour.z - g->colour.z) * fade;
+}
+
+}  // namespace
+
+MAINCODE::MAINCODE()
+    : fontTexture(0),
+      glyphs(nullptr),
+      picColours(nullptr),
+      phaseTime(0.0f),
+      picWidth(0),
+      picHeight(0),
+      picAspect(1.0f),
+      sampleScale(1.0f),
+      picTimer(120.0f),
+      nameLen(0),
+      spinMode(true),
+      approach(1.0f),
+      showCaption(true),
+      picDelay(120),
+      glyphCount(15000),
+      charSize(20),
+      halfSize(0.2f),
+      charType(0),
+      builtInFirst(false) {
+  // Until Setup: an empty folder. An empty name shows the '?' cell should a
+  // first load find no picture at all.
+  std::memset(picPath, 0, sizeof(picPath));
+  std::memset(picName, 0, sizeof(picName));
+}
+
+MAINCODE::~MAINCODE() {
+  delete[] glyphs;
+  delete[] picColours;
+}
+
+bool MAINCODE::Setup(const SETTINGS* settings) {
+  if (!settings) return false;
+  // PicPath may hold one byte more than picPath can take with its terminator:
+  // cut it rather than overrun.
+  size_t pathLength = strnlen(settings->PicPath, sizeof(picPath) - 1);
+  std::memcpy(picPath, settings->PicPath, pathLength);
+  picPath[pathLength] = '\0';
+  glyphCount = settings->PIC_SIZE;
+  charSize = settings->CHARSIZE;
+  halfSize = static_cast<float>(static_cast<double>(settings->CHARSIZE) / 100.0);
+  charType = settings->CHARTYPE;
+  picDelay = settings->PICDELAY;
+  showCaption = settings->SHOWCAPTION;
+  builtInFirst = settings->MLFIRST;
+
+  delete[] glyphs;
+  glyphs = nullptr;
+  delete[] picColours;
+  picColours = nullptr;
+  // A stored count may be anything: refuse negative and absurd ones instead
+  // of letting the size computation wrap or the allocation throw.
+  if (glyphCount >= 0 && glyphCount <= kMaxGlyphs)
+    glyphs = new (std::nothrow) GLYPH[static_cast<size_t>(glyphCount)]();
+  if (!glyphs) {
+    glyphCount = 0;  // keeps Move and Draw harmless on a failed object
+    return false;
+  }
+
+  LoadPic();
+  caption.active = false;  // the first picture is not announced
+
+  for (GLYPH *g = glyphs, *end = glyphs + glyphCount; g != end; ++g) {
+    g->pos.x = RollTenth();
+    g->pos.y = RollTenth();
+    g->pos.z = static_cast<float>(Roll(200) - 100);
+    g->home.x = RollTenth();
+    g->home.y = RollTenth();
+    g->home.z = -10.0f;
+    AssignLetter(g);
+  }
+  centre = MakePoint(0, 0, static_cast<float>(-Roll(50) - 10));
+  phaseTime = 0.0f;
+  picTimer = static_cast<float>(picDelay);
+  spinMode = true;
+  return true;
+}
+
+void MAINCODE::AssignLetter(GLYPH* g) {
+  // nameLen is at least 1 once LoadPic has run; the bounds keep the draw
+  // defined and the index inside picName whatever the state.
+  int n = std::min(std::max(nameLen, 1), static_cast<int>(sizeof(picName)) - 1);
+  char c = picName[Roll(n)];
+  const FontCell& cell = FontData[FontIndex(c)];
+  g->texLeft = cell.u;
+  g->texRight = cell.u + cWidth;
+  g->texTop = 1.0f - cell.v;
+  g->texBottom = 1.0f - (cell.v + cHeight);
+}
+
+bool MAINCODE::LoadPic() {
+  delete[] picColours;
+  picColours = nullptr;
+  nameLen = 1;
+
+  if (builtInFirst) {
+    builtInFirst = false;
+    std::memcpy(picName, kBuiltInPicture, sizeof(kBuiltInPicture));
+  } else if (!ChooseRandomImageFile(picPath, picName)) {
+    return false;
+  }
+
+  int width = picWidth, height = picHeight;
+  picColours = ReturnPicArray(FullPath(picPath, picName).text, &width, &height);
+  if (!picColours) {
+    if (!ChooseRandomImageFile(picPath, picName)) {
+      caption.Set("No Image Files Found!", White(), 30, 32);
+      std::memcpy(picName, kErrorName, sizeof(kErrorName));
+      nameLen = 6;
+      return false;
+    }
+    picColours = ReturnPicArray(FullPath(picPath, picName).text, &width, &height);
+    if (!picColours) {
+      caption.Set(Message("Error loading file:", picName).text, White(), 30, 32);
+      std::memcpy(picName, kErrorName, sizeof(kErrorName));
+      nameLen = 6;
+      return false;
+    }
+  }
+  picWidth = width;
+  picHeight = height;
+
+  // Every accepted name ends in a four-character extension.
+  size_t length = strnlen(picName, sizeof(picName) - 1);
+  if (length > 4) length -= 4;
+  picName[length] = '\0';
+  nameLen = length > 0 ? static_cast<int>(length) : 1;
+
+  for (int i = 0; i < nameLen; ++i) {
+    unsigned char c = static_cast<unsigned char>(picName[i]);
+    if (charType == 1) picName[i] = static_cast<char>(std::toupper(c));
+    else if (charType == 2) picName[i] = static_cast<char>(std::tolower(c));
+  }
+
+  picAspect = static_cast<float>(picWidth) / static_cast<float>(picHeight);
+
+  if (showCaption && !caption.active)
+    caption.Set(Message("Image: ", picName).text, White(), 20, 20);
+  return true;
+}
+
+void MAINCODE::PhaseChange() {
+  if (picTimer < 0) {
+    picTimer = static_cast<float>(picDelay);
+    LoadPic();
+  }
+  centre.x = static_cast<float>(Roll(10) - 5);
+  centre.y = static_cast<float>(Roll(10) - 5);
+  centre.z = static_cast<float>(-Roll(20) - 10);
+  phaseTime = static_cast<float>(Roll(20) + 10);
+  approach = 0.0f;
+  sampleScale = static_cast<float>(Roll(90)) / 100.0f + 0.1f;
+  samplePos.x = static_cast<float>(Roll(80)) / 100.0f + 0.2f;
+  samplePos.y = static_cast<float>(Roll(80)) / 100.0f + 0.2f;
+  samplePos.z = 0.0f;
+  sampleVel.x = static_cast<float>(Roll(10) - 5) / 100.0f;
+  sampleVel.y = static_cast<float>(Roll(10) - 5) / 100.0f;
+  sampleVel.z = 0.0f;
+  // A spin phase is always followed by a flat one.
+  if (spinMode) spinMode = false;
+  else spinMode = Roll(10) == 1;
+
+  for (GLYPH *g = glyphs, *end = glyphs + glyphCount; g != end; ++g) {
+    if (spinMode) {
+      g->home.x = RollTenth();
+      g->home.y = RollTenth();
+      g->home.z = RollTenth();
+      float ax = static_cast<float>(Roll(3600)) / 10.0f;
+      float ay = static_cast<float>(Roll(3600)) / 10.0f;
+      float az = static_cast<float>(Roll(3600)) / 10.0f;
+      Rotate(&g->home, ax, ay, az);
+      spinRate.x = static_cast<float>(Roll(30) - 15);
+      spinRate.y = static_cast<float>(Roll(30) - 15);
+      spinRate.z = static_cast<float>(Roll(30) - 15);
+      phaseTime = static_cast<float>(Roll(20) + 2);
+    } else {
+      g->home.x = RollTenth();
+      g->home.y = RollTenth();
+      g->home.z = 0.0f;
+      Rotate(&g->home, 0, 0, static_cast<float>(Roll(3600)) / 10.0f);
+    }
+    g->drift.x = static_cast<float>(Roll(30)) / 100.0f;
+    g->drift.y = static_cast<float>(Roll(30)) / 100.0f;
+    g->drift.z = 0.0f;
+    g->driftScale = static_cast<float>(Roll(100) - 50) / 100.0f;
+    AssignLetter(g);
+  }
+}
+
+void MAINCODE::Move(float elapsed) {
+  const float dt = elapsed;
+  picTimer -= dt;
+  phaseTime -= dt;
+  if (phaseTime < 0) PhaseChange();
+
+  // The sampling window slides and bounces between 0.2 and 0.8; the gathering
+  // point travels ten times as far in world units.
+  VECTOR3D delta = MakePoint(dt * sampleVel.x, dt * sampleVel.y, dt * sampleVel.z);
+  samplePos.x += delta.x;
+  samplePos.y += delta.y;
+  samplePos.z += delta.z;
+  if ((samplePos.x > 0.8f && sampleVel.x > 0) || (samplePos.x < 0.2f && sampleVel.x < 0)) {
+    sampleVel.x = -sampleVel.x;
+    delta.x = dt * sampleVel.x;
+  }
+  if ((samplePos.y > 0.8f && sampleVel.y > 0) || (samplePos.y < 0.2f && sampleVel.y < 0)) {
+    sampleVel.y = -sampleVel.y;
+    delta.y = dt * sampleVel.y;
+  }
+  approach += dt * (10.0f - approach) * 0.025f;
+  centre.x += 10.0f * delta.x;
+  centre.y += 10.0f * delta.y;
+  centre.z += 10.0f * delta.z;
+
+  const VECTOR3D c = centre;
+  const float flight = dt * approach;
+  const float fade = dt * approach * 2.5f;
+  GLYPH* const end = glyphs + glyphCount;
+
+  if (spinMode) {
+    const MATRIX r = MatrixFromAngle(MakePoint(dt * spinRate.x, dt * spinRate.y, dt * spinRate.z));
+    for (GLYPH* g = glyphs; g != end; ++g) {
+      g->home = MatrixRotatePoint(r, g->home);
+      Advance(g, c, dt, flight, fade);
+    }
+    return;
+  }
+
+  const float scale = sampleScale, aspect = picAspect;
+  const float sx = samplePos.x, sy = samplePos.y;
+  if (picColours) {
+    const float width = static_cast<float>(picWidth), height = static_cast<float>(picHeight);
+    const int lastColumn = picWidth - 1, lastRow = picHeight - 1;
+    const float lastColumnF = static_cast<float>(lastColumn), lastRowF = static_cast<float>(lastRow);
+    const VECTOR3D* const grid = picColours;
+    const size_t stride = static_cast<size_t>(picWidth);
+    for (GLYPH* g = glyphs; g != end; ++g) {
+      const float px = g->home.x / 20.0f * scale / aspect + sx;
+      const float py = g->home.y / 20.0f * scale + sy;
+      // Written so that a NaN counts as outside too.
+      if (px > 0 && px < 1 && py > 0 && py < 1) {
+        // Truncation toward zero, kept inside the grid whatever the rounding
+        // of width * px does for the largest pictures.
+        int column = static_cast<int>(std::min(width * px, lastColumnF));
+        int row = static_cast<int>(std::min(height * py, lastRowF));
+        column = std::min(column, lastColumn);
+        row = std::min(row, lastRow);
+        g->goalColour = grid[static_cast<size_t>(row) * stride + static_cast<size_t>(column)];
+      } else {
+        g->goalColour = g->colour;
+      }
+      Advance(g, c, dt, flight, fade);
+    }
+  } else {
+    // No picture: glyphs inside the window flicker through random colours.
+    for (GLYPH* g = glyphs; g != end; ++g) {
+      const float px = g->home.x / 20.0f * scale / aspect + sx;
+      const float py = g->home.y / 20.0f * scale + sy;
+      if (px > 0 && px < 1 && py > 0 && py < 1) {
+        g->goalColour.x = static_cast<float>(Roll(100)) / 100.0f;
+        g->goalColour.y = static_cast<float>(Roll(100)) / 100.0f;
+        g->goalColour.z = static_cast<float>(Roll(100)) / 100.0f;
+      } else {
+        g->goalColour = g->colour;
+      }
+      Advance(g, c, dt, flight, fade);
+    }
+  }
+}
+
+void MAINCODE::Draw() {
+  const float h = halfSize;
+  glBindTexture(GL_TEXTURE_2D, fontTexture);
+  glEnable(GL_BLEND);
+  glDepthMask(GL_FALSE);
+  glBegin(GL_QUADS);
+  for (const GLYPH *g = glyphs, *end = glyphs + glyphCount; g != end; ++g) {
+    const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
+    glColor4f(g->colour.x, g->colour.y, g->colour.z, 1.0f);
+    glTexCoord2f(g->texLeft, g->texTop);
+    glVertex3f(x - h, y + h, z);
+    glTexCoord2f(g->texRight, g->texTop);
+    glVertex3f(x + h, y + h, z);
+    glTexCoord2f(g->texRight, g->texBottom);
+    glVertex3f(x + h, y - h, z);
+    glTexCoord2f(g->texLeft, g->texBottom);
+    glVertex3f(x - h, y - h, z);
+  }
+  glEnd();
+  glDisable(GL_BLEND);
+  glDepthMask(GL_TRUE);
+}
+
+void MAINCODE::Cleanup() {
+  delete[] glyphs;
+  glyphs = nullptr;
+  delete[] picColours;
+  picColours = nullptr;
+  if (fontTexture != 0) glDeleteTextures(1, &fontTexture);
+  fontTexture = 0;
+}

@@ -1,0 +1,96 @@
+// Code: the character-mosaic effect. Thousands of letter glyphs gather into a
+// flat sheet whose letters take the colours of a picture, break up, tumble now
+// and then, and gather again elsewhere; the letters spell the picture's name.
+#pragma once
+
+#include "host/Settings.h"
+#include "maths/NiftyMaths.h"
+#include "text/Text.h"
+
+#include <cstdint>
+
+// One glyph particle.
+struct GLYPH {
+  VECTOR3D pos;         // world position of the glyph's centre
+  VECTOR3D home;        // target offset from MAINCODE::centre; in flat phases also
+                        // where in the picture the colour is sampled
+  VECTOR3D drift;       // direction in which `home` creeps during a phase
+  float driftScale;     // signed factor on `drift`, -0.5..0.49
+  VECTOR3D goalColour;  // colour the glyph fades toward
+  VECTOR3D colour;      // colour drawn this frame
+  float texLeft;        // texture rectangle of the glyph's letter cell
+  float texRight;
+  float texTop;
+  float texBottom;
+};
+
+// Glyph counts above this are refused by Setup (about 680 MB of glyphs).
+constexpr int64_t kMaxGlyphs = 10000000;
+
+class MAINCODE {
+public:
+  unsigned int fontTexture;  // GL name of the font sheet; set by the owner after Setup
+  GLYPH* glyphs;             // glyphCount records; owned
+  VECTOR3D* picColours;      // picWidth x picHeight colours, bottom row first; owned, null
+                             // while no picture is loaded
+  VECTOR3D centre;           // world point about which the glyphs gather
+  float phaseTime;           // seconds left in this phase; below 0 starts the next
+  int picWidth;
+  int picHeight;
+  float picAspect;           // picWidth / picHeight
+  VECTOR3D samplePos;        // centre of the sampling window, picture units (0..1)
+  VECTOR3D sampleVel;        // window velocity, picture units per second
+  float sampleScale;         // window height as a fraction of the picture height
+  float picTimer;            // seconds until a new picture may be loaded
+  int nameLen;               // characters of picName that letters are drawn from
+  char picPath[1024];        // picture folder, ending in "/"
+  char picName[1024];        // current picture's name (extension cut, case converted)
+  bool spinMode;             // false: flat mosaic; true: tumbling ball
+  VECTOR3D spinRate;         // degrees per second about x, y, z in spin phases
+  float approach;            // rate of closing on targets; 0 at each phase change
+  Caption caption;           // names the picture or reports a problem
+  bool showCaption;
+  int64_t picDelay;          // minimum seconds between pictures
+  int64_t glyphCount;
+  int64_t charSize;
+  float halfSize;            // half a glyph square's edge, charSize / 100
+  int32_t charType;          // 0 name as written, 1 upper case, 2 lower case
+  bool builtInFirst;         // the first load uses "Quorinda.jpg"
+
+  // Defaults only; allocates nothing.
+  MAINCODE();
+  // Releases the arrays if Cleanup was not called (no GL calls).
+  ~MAINCODE();
+  MAINCODE(const MAINCODE&) = delete;
+  MAINCODE& operator=(const MAINCODE&) = delete;
+
+  // Copies the settings, allocates the glyphs, loads the first picture and
+  // scatters the glyphs as a deep cloud. False only when the glyph array cannot
+  // be had (a negative count, more than kMaxGlyphs, or no memory); nothing is
+  // then owned and no picture is loaded. Needs no GL context.
+  bool Setup(const SETTINGS* settings);
+
+  // Replaces the current picture with the built-in first one or a random one
+  // from picPath, and sets picName, nameLen and the caption. True when a new
+  // picture was loaded; on false picColours is null and nameLen is 1 or 6.
+  bool LoadPic();
+
+  // Advances the effect by `elapsed` seconds: phase changes, picture changes,
+  // flight, creep and colour fades. Never allocates except through LoadPic.
+  void Move(float elapsed);
+
+  // Draws every glyph as one batch of textured quads bound to fontTexture.
+  // Leaves blending off and depth writes on; the current colour is the last
+  // glyph's. Needs the GL context current.
+  void Draw();
+
+  // Releases the arrays and deletes the GL texture fontTexture (the context
+  // must be current when fontTexture is not 0). Safe to call more than once.
+  void Cleanup();
+
+  // Gives glyph g a random letter of picName's first nameLen characters.
+  void AssignLetter(GLYPH* g);
+
+private:
+  void PhaseChange();
+};

@@ -1,0 +1,170 @@
+// BitmapImageRep: JPEG, GIF and PNG decoding through gdk-pixbuf's
+// incremental loader, which tells the declared size before it allocates the
+// picture, so that oversized pictures are refused before any decoding.
+
+#include "platform/BitmapImageRep.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct UnrefObject {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+using PixbufRef = std::unique_ptr<GdkPixbuf, UnrefObject>;
+
+// An incremental loader that is always closed before its last reference goes,
+// as gdk-pixbuf requires; closing twice is harmless.
+struct LoaderRef {
+  GdkPixbufLoader* loader = nullptr;
+  ~LoaderRef() {
+    if (!loader) return;
+    gdk_pixbuf_loader_close(loader, nullptr);
+    g_object_unref(loader);
+  }
+};
+
+struct ErrorSlot {
+  GError* error = nullptr;
+  ~ErrorSlot() { Clear(); }
+  void Clear() {
+    if (error) g_error_free(error);
+    error = nullptr;
+  }
+};
+
+struct FileDescriptor {
+  int fd = -1;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+bool SizeAllowed(long long width, long long height) {
+  return width > 0 && height > 0 && width <= NSBitmapImageRep::kMaxSide &&
+         height <= NSBitmapImageRep::kMaxSide && width * height <= NSBitmapImageRep::kMaxPixels;
+}
+
+struct LoadState {
+  bool refused = false;
+};
+
+// Called with the size the file declares, before the picture is allocated.
+// Setting the size to 0 × 0 makes the format module stop without allocating.
+void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
+  if (SizeAllowed(width, height)) return;
+  static_cast<LoadState*>(data)->refused = true;
+  gdk_pixbuf_loader_set_size(loader, 0, 0);
+}
+
+// The gdk-pixbuf module for the file's content, recognised by its signature;
+// null for anything but PNG, JPEG and GIF, so that no other module (such as
+// SVG, which may read further files) ever sees picture-folder content.
+const char* FormatOf(const unsigned char* head, size_t length) {
+  static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (length >= 8 && std::memcmp(head, png, 8) == 0) return "png";
+  if (length >= 3 && head[0] == 0xff && head[1] == 0xd8 && head[2] == 0xff) return "jpeg";
+  if (length >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0))
+    return "gif";
+  return nullptr;
+}
+
+// Reads as much as fits into `buffer`, retrying interrupted reads; -1 on error.
+ssize_t ReadFull(int fd, unsigned char* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Decodes the whole file into a pixbuf (one reference), or null.
+PixbufRef Decode(const char* path) {
+  // Non-blocking open, so that a FIFO in the folder cannot hang us; only
+  // regular files are read.
+  FileDescriptor file;
+  file.fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (file.fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+
+  static constexpr size_t kChunk = 64 * 1024;
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kChunk]);
+  if (!buffer) return nullptr;
+  ssize_t length = ReadFull(file.fd, buffer.get(), kChunk);
+  if (length <= 0) return nullptr;
+  const char* format = FormatOf(buffer.get(), static_cast<size_t>(length));
+  if (!format) return nullptr;
+
+  ErrorSlot failure;
+  LoaderRef loader;
+  loader.loader = gdk_pixbuf_loader_new_with_type(format, &failure.error);
+  if (!loader.loader) return nullptr;
+  LoadState state;
+  g_signal_connect(loader.loader, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
+
+  while (length > 0) {
+    if (!gdk_pixbuf_loader_write(loader.loader, buffer.get(), static_cast<gsize>(length),
+                                 &failure.error))
+      return nullptr;
+    if (state.refused) return nullptr;
+    length = ReadFull(file.fd, buffer.get(), kChunk);
+  }
+  if (length < 0) return nullptr;
+  // A truncated or corrupt tail shows here; such a file counts as unreadable.
+  if (!gdk_pixbuf_loader_close(loader.loader, &failure.error) || state.refused) return nullptr;
+
+  GdkPixbuf* loaded = gdk_pixbuf_loader_get_pixbuf(loader.loader);
+  if (!loaded) return nullptr;
+  // Turned upright as the file's orientation tag says: a new pixbuf, or a new
+  // reference to the same one when there is nothing to turn.
+  return PixbufRef(gdk_pixbuf_apply_embedded_orientation(loaded));
+}
+
+}  // namespace
+
+std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(const char* path) {
+  if (!path) return nullptr;
+  PixbufRef pixbuf = Decode(path);
+  if (!pixbuf) return nullptr;
+
+  // The layout promised to callers; anything else is refused rather than
+  // misread.
+  GdkPixbuf* p = pixbuf.get();
+  int channels = gdk_pixbuf_get_n_channels(p);
+  bool alpha = gdk_pixbuf_get_has_alpha(p);
+  int width = gdk_pixbuf_get_width(p);
+  int height = gdk_pixbuf_get_height(p);
+  int stride = gdk_pixbuf_get_rowstride(p);
+  if (gdk_pixbuf_get_colorspace(p) != GDK_COLORSPACE_RGB ||
+      gdk_pixbuf_get_bits_per_sample(p) != 8 || channels != (alpha ? 4 : 3) ||
+      !SizeAllowed(width, height) || stride < width * channels)
+    return nullptr;
+  long long needed = static_cast<long long>(height - 1) * stride + static_cast<long long>(width) * channels;
+  if (static_cast<long long>(gdk_pixbuf_get_byte_length(p)) < needed) return nullptr;
+
+  std::unique_ptr<NSBitmapImageRep> image(new (std::nothrow) NSBitmapImageRep());
+  if (!image) return nullptr;
+  image->data = gdk_pixbuf_read_pixels(p);
+  image->width = width;
+  image->height = height;
+  image->stride = stride;
+  image->bits = channels * 8;
+  image->pixbuf = pixbuf.release();
+  return image;
+}
+
+NSBitmapImageRep::~NSBitmapImageRep() {
+  if (pixbuf) g_object_unref(pixbuf);
+}

@@ -1,0 +1,48 @@
+// BitmapImageRep: the bitmap image decoder (JPEG, GIF, PNG) behind the
+// picture source, delivering 8-bit RGB or RGBA rows.
+#pragma once
+
+#include <memory>
+
+class NSBitmapImageRep {
+public:
+  // Largest picture accepted, checked against the size a file declares before
+  // any pixel is decoded: 128 Mi pixels (the 108-megapixel photos of current
+  // phone cameras load) and 65535 pixels per side. The picture source keeps
+  // 12 bytes per pixel, so this bounds it near 1.5 GiB.
+  static constexpr long long kMaxPixels = 128LL * 1024 * 1024;
+  static constexpr int kMaxSide = 65535;
+
+  // Decodes the JPEG, GIF (its first frame) or PNG file at `path`, recognised
+  // by its content whatever its name, and turned upright where the file
+  // carries an orientation tag. Grey, palette, 16-bit and interlaced files
+  // arrive as 8-bit RGB(A). Null when the path is not a readable regular file,
+  // holds another format, is corrupt or truncated, declares a size above the
+  // caps, or memory runs out; nothing is kept then.
+  static std::unique_ptr<NSBitmapImageRep> imageRepWithContentsOfFile(const char* path);
+
+  ~NSBitmapImageRep();
+  NSBitmapImageRep(const NSBitmapImageRep&) = delete;
+  NSBitmapImageRep& operator=(const NSBitmapImageRep&) = delete;
+
+  // 24 (red, green, blue) or 32 (red, green, blue, alpha; not premultiplied).
+  int bitsPerPixel() const { return bits; }
+  // Distance between rows, at least pixelsWide × bitsPerPixel / 8. The bytes
+  // of pixel (x, y), y from the top, start at y × bytesPerRow + x × bytes per
+  // pixel; the last row may end right after its last pixel.
+  int bytesPerRow() const { return stride; }
+  int pixelsWide() const { return width; }   // 1 .. kMaxSide
+  int pixelsHigh() const { return height; }  // 1 .. kMaxSide; wide × high ≤ kMaxPixels
+  // The pixels, rows top first; owned by this object.
+  const unsigned char* bitmapData() const { return data; }
+
+private:
+  NSBitmapImageRep() = default;
+
+  void* pixbuf = nullptr;  // the decoded GdkPixbuf, one reference held
+  const unsigned char* data = nullptr;
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  int bits = 0;
+};
