@@ -87,6 +87,8 @@ int RunRender(const Options& o) {
         status = 1;
         break;
       }
+      // The screen is opaque whatever alpha the scene left in the buffer.
+      for (size_t k = 3; k < rgba.size(); k += 4) rgba[k] = 255;
       char name[64];
       std::snprintf(name, sizeof name, "/frame-%06lld.png", i);
       std::string path = o.output + name;
