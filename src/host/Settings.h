@@ -1,6 +1,8 @@
-// SETTINGS: the user's choices for the effect, as one plain record.
+// SETTINGS: the user's choices for the effect, as one plain record, and their
+// loading from the preference store.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct SETTINGS {
@@ -13,3 +15,33 @@ struct SETTINGS {
   bool MLFIRST = true;       // start with the built-in first picture
   char PicPath[1025] = {};   // picture folder, ends in "/" once loaded
 };
+
+// Text bytes a PicPath holds at most; the terminator comes on top.
+constexpr size_t kPicPathMaxText = 1024;
+
+// Fills *settings and *mainMonitorOnly from the store "kvGlymmerSS". A store
+// whose "version" is absent or not exactly "1.0" is reset: all nine keys are
+// written with their defaults (the picture folder being DefaultPicturePath)
+// and synchronized, and the defaults are used. Otherwise the stored values
+// are used as they are, an absent key reading false or 0 and an absent
+// "PicPath" leaving PicPath as the caller had it. Then fCHARSIZE is
+// CHARSIZE / 100, and a PicPath longer than 2 bytes is made to end in "/".
+// True when the store was read, and, if reset, written; false when it could
+// not be had or the reset could not be saved. Either way the outputs hold
+// usable values.
+bool LoadSettings(SETTINGS* settings, bool* mainMonitorOnly);
+
+// The default picture folder: the bundle's resource folder, "/" unless the
+// folder is 2 bytes or shorter or already ends in "/", then "pics/". Written
+// as a NUL-terminated path into out (1025 bytes), cut as CopyPicPath does.
+void DefaultPicturePath(char out[1025]);
+
+// Copies `text` into the 1025-byte field `out`, NUL-terminated. Text longer
+// than 1024 bytes is cut to its first 1024 bytes, and further back (at most
+// three bytes) to the start of a UTF-8 sequence the cut would split; the
+// field is never overrun.
+void CopyPicPath(char out[1025], const char* text);
+
+// Appends "/" to a path longer than 2 bytes that does not end in "/". A path
+// already 1024 bytes long stays as it is (cut as CopyPicPath does).
+void AddFolderSeparator(char path[1025]);

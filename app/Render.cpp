@@ -1,0 +1,113 @@
+// Render: one view on a pbuffer, driven by a virtual clock, writing chosen
+// frames as PNG files.
+
+#include "Engine.h"
+
+#include "host/GlymmerView.h"
+#include "platform/Clock.h"
+#include "platform/ImageFile.h"
+#include "platform/OpenGLView.h"
+#include "platform/Screens.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunRender(const Options& o) {
+  if (!MakeFolder(o.output)) {
+    std::fprintf(stderr, "glymmer: cannot use output folder %s: %s\n", o.output.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  // Tick i happens at seed + i / fps; tick 0 sets the scene up.
+  const long long ticks = std::llround(o.seconds * o.fps);
+  std::set<long long> chosen;
+  for (double t : o.at) chosen.insert(std::llround(t * o.fps));
+  int every = o.every;
+  if (every == 0 && o.at.empty()) every = std::max(1, static_cast<int>(std::lround(o.fps)));
+
+  FakeClock clock;
+  clock.now = o.seedGiven ? o.seed : std::floor(CFAbsoluteTimeGetCurrent());
+  const double start = clock.now;
+  clock.Install();
+  SetVirtualScreens(1, 0, o.width, o.height);
+
+  NSWindow window;
+  window.screenOfWindow = mainScreen();
+  GlymmerView* view = new GlymmerView;
+  if (!view->initWithFrame(NSMakeRect(0, 0, o.width, o.height), o.preview)) {
+    std::fprintf(stderr, "glymmer: the view could not be created\n");
+    delete view;
+    return 1;
+  }
+  view->SetWindow(&window);
+  NSSize size;
+  size.width = o.width;
+  size.height = o.height;
+  view->setFrameSize(size);
+  view->startAnimation();
+
+  int status = 0;
+  long long written = 0;
+  std::vector<unsigned char> rgba;
+  auto lastReport = std::chrono::steady_clock::now();
+  for (long long i = 0; i <= ticks; ++i) {
+    if (gStopSignal) {
+      std::fprintf(stderr, "glymmer: stopped after %lld of %lld frames\n", i, ticks);
+      status = 128 + gStopSignal;
+      break;
+    }
+    clock.now = start + static_cast<double>(i) / o.fps;
+    if (view->isAnimating()) view->animateOneFrame();
+    bool write = (every > 0 && i > 0 && i % every == 0) || chosen.count(i);
+    if (write) {
+      int w = 0, h = 0;
+      if (!view->glView->ReadPixels(rgba, &w, &h)) {
+        std::fprintf(stderr, "glymmer: cannot read frame %lld\n", i);
+        status = 1;
+        break;
+      }
+      // The screen is opaque whatever alpha the scene left in the buffer.
+      for (size_t k = 3; k < rgba.size(); k += 4) rgba[k] = 255;
+      char name[64];
+      std::snprintf(name, sizeof name, "/frame-%06lld.png", i);
+      std::string path = o.output + name;
+      if (!WritePNG(path.c_str(), w, h, rgba.data(), true)) {
+        status = 1;
+        break;
+      }
+      ++written;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!o.quiet && now - lastReport > std::chrono::seconds(2)) {
+      std::fprintf(stderr, "glymmer: frame %lld of %lld (%.0f%%), %lld written\n", i, ticks,
+                   ticks ? 100.0 * i / ticks : 100.0, written);
+      lastReport = now;
+    }
+  }
+  delete view;
+  clock.Uninstall();
+  if (!o.quiet && status == 0)
+    std::fprintf(stderr, "glymmer: %lld frames written to %s\n", written, o.output.c_str());
+  return status;
+}

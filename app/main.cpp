@@ -1,0 +1,48 @@
+// glymmer: Glymmer's own engine. It creates the screen-saver views, drives
+// them on one thread and ends them in order.
+
+#include "Engine.h"
+#include "Options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+static void OnStopSignal(int signal) { gStopSignal = signal; }
+
+void InstallStopHandlers() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "glymmer: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.showHelp) {
+    std::fputs(UsageText(), stdout);
+    return 0;
+  }
+  if (options.showVersion) {
+    std::printf("glymmer %s\n", GLYMMER_VERSION);
+    return 0;
+  }
+  InstallStopHandlers();
+  switch (options.mode) {
+    case RunMode::Render:
+      return RunRender(options);
+    default:
+      std::fprintf(stderr, "glymmer: no display to show on; use --render to render to files\n");
+      return 2;
+  }
+}

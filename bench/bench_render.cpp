@@ -1,0 +1,101 @@
+// A headless render of 10 seconds at 1920 x 1080, as glymmer --render draws
+// it, timing each part of a frame: the effect's Move, its Draw and the
+// overlay. Wall times include glFinish, so the renderer's own threads count.
+
+#include "effect/Code.h"
+#include "host/Settings.h"
+#include "platform/HeadlessGL.h"
+#include "scene/SSMain.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+double Now(clockid_t id) {
+  timespec t;
+  clock_gettime(id, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+struct Split {
+  double wall = 0, cpu = 0;
+  void Add(double w0, double c0) {
+    wall += Now(CLOCK_MONOTONIC) - w0;
+    cpu += Now(CLOCK_PROCESS_CPUTIME_ID) - c0;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int width = 1920, height = 1080;
+  const double fps = 30, seconds = argc > 1 ? std::atof(argv[1]) : 10;
+  HeadlessGL gl;
+  if (!gl.Create(width, height)) return 1;
+  std::printf("renderer: %s\n", gl.Renderer());
+
+  SETTINGS settings;
+  std::snprintf(settings.PicPath, sizeof settings.PicPath, "%s/resources/pics/", GLYMMER_SOURCE_DIR);
+  std::string archive = std::string(GLYMMER_SOURCE_DIR) + "/resources/zentari.vostrelli";
+  std::srand(1);
+  glViewport(0, 0, width, height);
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  SSMAIN scene;
+  if (!scene.Setup(false, width, height, &settings, archive.c_str())) {
+    std::fprintf(stderr, "scene set-up failed\n");
+    return 1;
+  }
+
+  Split move, draw, overlay, total;
+  const int frames = static_cast<int>(seconds * fps);
+  for (int i = 0; i < frames; ++i) {
+    double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.Update(1 / fps);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, static_cast<float>(width) / static_cast<float>(height), 1.0, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    // SSMAIN::Draw's steps, timed one by one.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1, 1, 1, 1);
+    glPushMatrix();
+    double w1 = Now(CLOCK_MONOTONIC), c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.effect->Move(static_cast<float>(scene.frameTime));
+    move.Add(w1, c1);
+    w1 = Now(CLOCK_MONOTONIC);
+    c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.effect->Draw();
+    glFinish();
+    draw.Add(w1, c1);
+    glPopMatrix();
+    w1 = Now(CLOCK_MONOTONIC);
+    c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.DoOverlay();
+    glDisable(GL_TEXTURE_2D);
+    glFinish();
+    overlay.Add(w1, c1);
+    total.Add(w0, c0);
+  }
+  scene.Cleanup();
+  std::printf("%d frames of %dx%d with %lld glyphs\n", frames, width, height,
+              static_cast<long long>(settings.PIC_SIZE));
+  std::printf("frames per second: %.1f\n", frames / total.wall);
+  std::printf("per frame, ms      wall     cpu\n");
+  std::printf("  Move          %7.3f %7.3f\n", 1e3 * move.wall / frames, 1e3 * move.cpu / frames);
+  std::printf("  Draw          %7.3f %7.3f\n", 1e3 * draw.wall / frames, 1e3 * draw.cpu / frames);
+  std::printf("  overlay       %7.3f %7.3f\n", 1e3 * overlay.wall / frames, 1e3 * overlay.cpu / frames);
+  std::printf("  whole frame   %7.3f %7.3f\n", 1e3 * total.wall / frames, 1e3 * total.cpu / frames);
+  return 0;
+}

@@ -1,0 +1,105 @@
+// OpenGLView: the OpenGL child view (NSOpenGLView), its pixel format and its
+// context.
+//
+// Each view has its own desktop OpenGL compatibility-profile context. Off
+// screen it draws into a pbuffer of the view's size; in a window with native
+// X11 handles it draws into that window through an EGL window surface. The
+// context and its surface are made on first use, once the view sits in a
+// window, and follow the view's size. Nothing is ever shared between views.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/ScreenSaverView.h"
+
+// Pixel format attributes, with the host's values.
+enum : uint32_t {
+  NSOpenGLPFAColorSize = 8,
+  NSOpenGLPFAMinimumPolicy = 51,
+  NSOpenGLPFAMaximumPolicy = 52,
+  NSOpenGLPFAAccelerated = 73,
+};
+
+class NSOpenGLPixelFormat {
+public:
+  // Reads a zero-terminated attribute list (attributes with a value take the
+  // next entry). Returns this, or null when the list asks for something no
+  // EGL configuration here can give.
+  NSOpenGLPixelFormat* initWithAttributes(const uint32_t* attributes);
+  int colorSize() const { return colourBits; }
+  bool accelerated() const { return wantAccelerated; }
+
+private:
+  int colourBits = 32;
+  bool wantAccelerated = false;
+};
+
+class NSOpenGLView;
+
+class NSOpenGLContext {
+public:
+  // Makes this context current on the calling thread, creating it (and its
+  // surface) first if needed. False when no context can be had; OpenGL calls
+  // then go nowhere.
+  bool makeCurrentContext();
+
+  // Ends the frame: glFlush, and on a window shows the finished frame, so a
+  // half-drawn frame is never visible. The context must be current.
+  void flushBuffer();
+
+private:
+  friend class NSOpenGLView;
+  explicit NSOpenGLContext(NSOpenGLView* owner) : view(owner) {}
+  NSOpenGLView* view;
+};
+
+class NSOpenGLView {
+public:
+  NSOpenGLView();
+  ~NSOpenGLView();  // makes its context current, then releases it
+  NSOpenGLView(const NSOpenGLView&) = delete;
+  NSOpenGLView& operator=(const NSOpenGLView&) = delete;
+
+  // Takes the frame and the pixel format (copied). Returns this.
+  NSOpenGLView* initWithFrame(NSRect frame, NSOpenGLPixelFormat* format);
+
+  NSOpenGLContext* openGLContext() { return &context; }
+
+  // The drawable follows: a pbuffer is remade at the new size (its GL objects
+  // stay), a window surface is resized by the window system.
+  void setFrameSize(NSSize size);
+  NSSize frameSize() const { return size; }
+
+  // The superview, set by ScreenSaverView::addSubview.
+  void SetSuperview(ScreenSaverView* view) { superview = view; }
+
+  // Reads the current drawable as RGBA rows, bottom first. Makes the context
+  // current. False when there is no drawable. For the headless renderer and
+  // tests.
+  bool ReadPixels(std::vector<unsigned char>& rgba, int* width, int* height);
+
+  // Whether the view draws off screen (no native window).
+  bool IsHeadless() const;
+
+  // Presents the frame (called by NSOpenGLContext::flushBuffer).
+  void Present();
+  bool MakeCurrent();
+
+  // Number of frames presented since creation; lets the engine and tests see
+  // that a tick drew.
+  uint64_t PresentedFrames() const { return presented; }
+
+  struct Backend;  // the surface kind in use; opaque outside the platform
+
+private:
+  bool EnsureBackend();
+
+  NSOpenGLContext context{this};
+  NSOpenGLPixelFormat format;
+  NSSize size;
+  ScreenSaverView* superview = nullptr;
+  std::unique_ptr<Backend> backend;
+  uint64_t presented = 0;
+};

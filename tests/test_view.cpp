@@ -1,0 +1,285 @@
+// GlymmerView driven as the engine drives it, with a fake clock, on real
+// headless contexts and a real preference store in a temporary folder.
+
+#include "support/TestSupport.h"
+
+#include "host/GlymmerView.h"
+#include "platform/Clock.h"
+#include "platform/OpenGLView.h"
+#include "platform/ScreenSaverDefaults.h"
+#include "platform/Screens.h"
+#include "scene/SSMain.h"
+
+#include <GL/gl.h>
+
+#include <cstdlib>
+#include <cmath>
+#include <string>
+
+namespace {
+
+class ViewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    ScreenSaverDefaults::ForgetStoresForTesting();
+    ResetScreens();
+    clock.now = 1000.0;
+    clock.Install();
+  }
+  void TearDown() override {
+    clock.Uninstall();
+    ResetScreens();
+    ScreenSaverDefaults::ForgetStoresForTesting();
+  }
+
+  // Stores version "1.0" settings with few glyphs so that frames are cheap.
+  void StoreSettings(bool mainMonitorOnly, long long glyphs = 300) {
+    ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName("kvGlymmerSS");
+    store->setObject("1.0", "version");
+    store->setBool(mainMonitorOnly, "MainMonitorOnly");
+    store->setBool(true, "ShowCaption");
+    store->setBool(true, "MLFirst");
+    store->setInteger(20, "CharSize");
+    store->setInteger(0, "CharType");
+    store->setInteger(glyphs, "PicSize");
+    store->setInteger(120, "PicDelay");
+    std::string pics = std::string(GLYMMER_SOURCE_DIR) + "/resources/pics/";
+    store->setObject(pics.c_str(), "PicPath");
+    ASSERT_TRUE(store->synchronize());
+    ScreenSaverDefaults::ForgetStoresForTesting();
+  }
+
+  GlymmerView* MakeView(int w = 160, int h = 120, bool preview = false) {
+    GlymmerView* view = new GlymmerView;
+    EXPECT_EQ(view, view->initWithFrame(NSMakeRect(0, 0, w, h), preview));
+    view->SetWindow(&window);
+    NSSize size;
+    size.width = w;
+    size.height = h;
+    view->setFrameSize(size);
+    return view;
+  }
+
+  uint64_t Presented(GlymmerView* view) { return view->glView->PresentedFrames(); }
+
+  TempDir config;
+  FakeClock clock;
+  NSWindow window;
+};
+
+}  // namespace
+
+TEST_F(ViewTest, CreationLoadsSettingsAndAsksFor60Ticks) {
+  GlymmerView* view = MakeView();
+  EXPECT_TRUE(view->viewAllocated);
+  EXPECT_FALSE(view->glReady);
+  EXPECT_FALSE(view->initialized);
+  EXPECT_TRUE(view->ThisScreenIsOn);
+  EXPECT_EQ(nullptr, view->ssMain);
+  EXPECT_DOUBLE_EQ(1.0 / 60.0, view->animationTimeInterval());
+  EXPECT_EQ(15000, view->mySettings.PIC_SIZE) << "an empty store is reset to the defaults";
+  EXPECT_EQ(1u, view->subviews().size());
+  EXPECT_EQ(view->glView, view->subviews()[0].get());
+  EXPECT_DOUBLE_EQ(160, view->Scrn.size.width);
+  EXPECT_TRUE(GlymmerView::performGammaFade());
+  EXPECT_TRUE(view->hasConfigureSheet());
+  delete view;
+}
+
+TEST_F(ViewTest, FirstTickSetsUpAndDrawsNothingThenPacingIsStrict) {
+  StoreSettings(false);
+  GlymmerView* view = MakeView();
+  view->startAnimation();
+  uint64_t afterStart = Presented(view);
+  view->animateOneFrame();
+  ASSERT_NE(nullptr, view->ssMain);
+  EXPECT_TRUE(view->initialized);
+  EXPECT_TRUE(view->glReady);
+  EXPECT_DOUBLE_EQ(1000.0, view->animtime);
+  EXPECT_EQ(afterStart, Presented(view)) << "the set-up tick draws nothing";
+
+  // Exactly 1/60 s is no frame.
+  view->animtime = 0;
+  clock.now = 0.016666666666666666;
+  view->animateOneFrame();
+  EXPECT_EQ(afterStart, Presented(view));
+  EXPECT_EQ(0.0, view->animtime);
+  // The next tick draws with the larger elapsed time.
+  clock.now = 0.03;
+  view->animateOneFrame();
+  EXPECT_EQ(afterStart + 1, Presented(view));
+  EXPECT_DOUBLE_EQ(0.03, view->ssMain->frameTime);
+  EXPECT_DOUBLE_EQ(0.03, view->animtime);
+  delete view;
+}
+
+TEST_F(ViewTest, TwoSecondsIsAFrameAndAHairMoreOnlyResetsTheClock) {
+  StoreSettings(false);
+  GlymmerView* view = MakeView();
+  view->startAnimation();
+  view->animateOneFrame();
+  uint64_t frames = Presented(view);
+
+  view->animtime = 0;
+  clock.now = 2.0;
+  view->animateOneFrame();
+  EXPECT_EQ(frames + 1, Presented(view));
+  EXPECT_DOUBLE_EQ(2.0, view->ssMain->frameTime) << "exactly 2 s is a normal step";
+
+  view->animtime = 0;
+  clock.now = std::nextafter(2.0, 3.0);
+  view->animateOneFrame();
+  EXPECT_EQ(frames + 1, Presented(view)) << "a stall draws nothing";
+  EXPECT_DOUBLE_EQ(2.0, view->ssMain->frameTime) << "no update after a stall";
+  EXPECT_EQ(clock.now, view->animtime) << "the clock is reset";
+
+  // After a stall of seconds the scene never gets a step above 2 s.
+  clock.now += 7.5;
+  view->animateOneFrame();
+  clock.now += 0.05;
+  view->animateOneFrame();
+  EXPECT_NEAR(0.05, view->ssMain->frameTime, 1e-9);
+  delete view;
+}
+
+TEST_F(ViewTest, StopAndRestartWithinTwoSecondsStepsByThePause) {
+  StoreSettings(false);
+  GlymmerView* view = MakeView();
+  view->startAnimation();
+  view->animateOneFrame();
+  SSMAIN* scene = view->ssMain;
+  clock.now += 0.05;
+  view->animateOneFrame();
+  view->stopAnimation();
+  EXPECT_FALSE(view->isAnimating());
+  EXPECT_EQ(scene, view->ssMain) << "stopping keeps the scene";
+  clock.now += 1.5;
+  view->startAnimation();
+  EXPECT_TRUE(view->isAnimating());
+  view->animateOneFrame();
+  EXPECT_EQ(scene, view->ssMain);
+  EXPECT_NEAR(1.5, view->ssMain->frameTime, 1e-9);
+  delete view;
+}
+
+TEST_F(ViewTest, ResizeRerunsGlInitWithoutRestartingTheScene) {
+  StoreSettings(false);
+  GlymmerView* view = MakeView(160, 120);
+  view->startAnimation();
+  view->animateOneFrame();
+  SSMAIN* scene = view->ssMain;
+  NSSize size;
+  size.width = 200;
+  size.height = 100;
+  view->setFrameSize(size);
+  EXPECT_FALSE(view->glReady);
+  clock.now += 0.05;
+  view->animateOneFrame();
+  EXPECT_TRUE(view->glReady);
+  EXPECT_EQ(scene, view->ssMain);
+  EXPECT_EQ(200, scene->width);
+  EXPECT_EQ(100, scene->height);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(200, viewport[2]);
+  EXPECT_EQ(100, viewport[3]);
+  float projection[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, projection);
+  EXPECT_NEAR(projection[5] / projection[0], 2.0, 1e-4) << "aspect ratio 200 / 100";
+  std::vector<unsigned char> rgba;
+  int w = 0, h = 0;
+  ASSERT_TRUE(view->glView->ReadPixels(rgba, &w, &h));
+  EXPECT_EQ(200, w);
+  EXPECT_EQ(100, h);
+  delete view;
+}
+
+TEST_F(ViewTest, MainMonitorOnlyLeavesOtherScreensBlackWithoutAScene) {
+  StoreSettings(true);
+  ASSERT_TRUE(SetVirtualScreens(2, 0, 160, 120));
+  NSWindow mainWindow, otherWindow;
+  mainWindow.screenOfWindow = ScreenAt(0);
+  otherWindow.screenOfWindow = ScreenAt(1);
+  GlymmerView* onMain = MakeView();
+  onMain->SetWindow(&mainWindow);
+  GlymmerView* onOther = MakeView();
+  onOther->SetWindow(&otherWindow);
+  EXPECT_TRUE(onOther->MainMonitorOnly);
+
+  onMain->startAnimation();
+  onOther->startAnimation();
+  EXPECT_TRUE(onMain->ThisScreenIsOn);
+  EXPECT_FALSE(onOther->ThisScreenIsOn);
+  for (int i = 0; i < 120; ++i) {
+    clock.now += 0.05;
+    if (onMain->isAnimating()) onMain->animateOneFrame();
+    if (onOther->isAnimating()) onOther->animateOneFrame();
+  }
+  EXPECT_NE(nullptr, onMain->ssMain);
+  EXPECT_EQ(nullptr, onOther->ssMain);
+  EXPECT_FALSE(onOther->isAnimating()) << "the excluded view stops at its first tick";
+  EXPECT_TRUE(onMain->isAnimating());
+
+  std::vector<unsigned char> rgba;
+  int w, h;
+  ASSERT_TRUE(onOther->glView->ReadPixels(rgba, &w, &h));
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    ASSERT_EQ(0, rgba[i] | rgba[i + 1] | rgba[i + 2]) << "excluded screen must stay black";
+    ASSERT_EQ(255, rgba[i + 3]);
+  }
+  ASSERT_TRUE(onMain->glView->ReadPixels(rgba, &w, &h));
+  int lit = 0;
+  for (size_t i = 0; i < rgba.size(); i += 4) lit += rgba[i] + rgba[i + 1] + rgba[i + 2] > 30;
+  EXPECT_GT(lit, 50) << "the main screen shows the mosaic";
+  delete onOther;
+  delete onMain;
+}
+
+TEST_F(ViewTest, WithoutTheRuleEveryScreenRunsItsOwnScene) {
+  StoreSettings(false);
+  ASSERT_TRUE(SetVirtualScreens(2, 1, 160, 120));
+  NSWindow a, b;
+  a.screenOfWindow = ScreenAt(0);
+  b.screenOfWindow = ScreenAt(1);
+  GlymmerView* first = MakeView();
+  first->SetWindow(&a);
+  GlymmerView* second = MakeView();
+  second->SetWindow(&b);
+  first->startAnimation();
+  second->startAnimation();
+  for (int i = 0; i < 3; ++i) {
+    clock.now += 0.05;
+    first->animateOneFrame();
+    second->animateOneFrame();
+  }
+  ASSERT_NE(nullptr, first->ssMain);
+  ASSERT_NE(nullptr, second->ssMain);
+  EXPECT_NE(first->ssMain, second->ssMain);
+  delete first;  // in either order, each with its own context
+  clock.now += 0.05;
+  second->animateOneFrame();
+  EXPECT_TRUE(second->isAnimating());
+  delete second;
+}
+
+TEST_F(ViewTest, DestroyingBeforeAnyTickAndAfterAFailedSetupIsSafe) {
+  GlymmerView* untouched = MakeView();
+  delete untouched;
+  StoreSettings(false, -5);  // a glyph count the effect refuses
+  GlymmerView* view = MakeView();
+  view->startAnimation();
+  view->animateOneFrame();
+  EXPECT_TRUE(view->initialized) << "initialized whatever the set-up returned";
+  ASSERT_NE(nullptr, view->ssMain);
+  uint64_t frames = Presented(view);
+  // The failed set-up never read the clock, so its own tick only reset it;
+  // from then on the failed scene is updated and drawn like any other.
+  EXPECT_EQ(clock.now, view->animtime);
+  clock.now += 0.05;
+  view->animateOneFrame();
+  clock.now += 0.05;
+  view->animateOneFrame();
+  EXPECT_EQ(frames + 2, Presented(view)) << "the failed scene is still updated and drawn";
+  delete view;
+}
