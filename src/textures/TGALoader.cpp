@@ -73,7 +73,7 @@ bool Reserve(Texture* t, size_t* capacity, size_t needed) {
   return true;
 }
 
-// Common start of both bodies: the image specification, its checks and the
+// Common start of both bodies: the size and depth bytes, their checks and the
 // first part of the pixel buffer. Sizes are worked out in 64 bits, and an
 // image whose RGBA form would not fit in 32 bits is refused before anything is
 // allocated, so no size below can wrap.
