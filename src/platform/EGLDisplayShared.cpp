@@ -1,4 +1,4 @@
-// EGLDisplayShared: one reference-counted EGL display for off-screen work.
+// EGLDisplayShared: one EGL display for off-screen work, kept once opened.
 
 #include "platform/EGLDisplayShared.h"
 
@@ -64,7 +64,7 @@ EGLDisplay OpenDisplay() {
 
 EGLDisplay AcquireHeadlessDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex);
-  if (displayUsers == 0) {
+  if (sharedDisplay == EGL_NO_DISPLAY) {
     sharedDisplay = OpenDisplay();
     if (sharedDisplay == EGL_NO_DISPLAY) {
       std::fprintf(stderr, "glymmer: no EGL display can render OpenGL off screen\n");
@@ -78,11 +78,10 @@ EGLDisplay AcquireHeadlessDisplay() {
 void ReleaseHeadlessDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex);
   if (displayUsers == 0) return;
+  // The display itself stays initialised (see the header).
   if (--displayUsers == 0) {
     eglMakeCurrent(sharedDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglTerminate(sharedDisplay);
     eglReleaseThread();
-    sharedDisplay = EGL_NO_DISPLAY;
   }
 }
 

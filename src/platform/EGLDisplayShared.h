@@ -1,6 +1,8 @@
 // EGLDisplayShared: the process's one EGL display for off-screen rendering.
 // Internal to the platform layer: the display is initialised on first use and
-// terminated when the last user lets go, so several views can come and go.
+// stays initialised for the life of the process, so several views can come and
+// go. Terminating it would unload the driver, and each reload loses the
+// driver's one-time set-up memory and costs a reload of the driver.
 #pragma once
 
 #include <EGL/egl.h>
