@@ -1,8 +1,14 @@
-// EGLDisplayShared: the process's one EGL display for off-screen rendering.
-// Internal to the platform layer: the display is initialised on first use and
-// terminated when the last user lets go, so several views can come and go.
+// EGLDisplayShared: the process's EGL displays: one for off-screen rendering,
+// and one per X11 connection for views in windows. Internal to the platform
+// layer: a display is initialised on first use and terminated when its last
+// user lets go, so several views can come and go.
 #pragma once
 
+// Native handles are passed as plain integers and pointers, so EGL's
+// headers need not bring Xlib in (whose Screen type would clash with ours).
+#ifndef EGL_NO_X11
+#define EGL_NO_X11
+#endif
 #include <EGL/egl.h>
 
 // Returns an initialised display for off-screen (pbuffer) rendering with desktop
@@ -11,9 +17,30 @@
 EGLDisplay AcquireHeadlessDisplay();
 void ReleaseHeadlessDisplay();
 
+// Returns an initialised EGL display on the X11 connection `xDisplay` (a
+// Display*), or EGL_NO_DISPLAY. Every view on that connection gets the same
+// display. Each successful call must be paired with ReleaseX11Display() with
+// the same connection, before the connection is closed.
+EGLDisplay AcquireX11Display(void* xDisplay);
+void ReleaseX11Display(void* xDisplay);
+
+// Chooses a window configuration that renders desktop OpenGL into windows of
+// the X visual `visualId`: the first, in EGL's order (deepest colour, then
+// smallest buffers), whose native visual is that visual. False if none.
+bool ChooseConfigForVisual(EGLDisplay display, unsigned long visualId, EGLConfig* config);
+
+// The native visual of the first window configuration that renders desktop
+// OpenGL with at least 8 bits per colour, preferring `preferred` when a
+// configuration offers it. 0 when there is none.
+unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred);
+
 // Chooses an RGBA8 configuration of the given surface type that can render
 // desktop OpenGL. Prefers the smallest depth and stencil buffers. False if none.
 bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* config);
+
+// Leaves no context current on the calling thread, so that OpenGL calls made
+// after a failed MakeCurrent cannot reach another view's context.
+void ReleaseCurrentContext();
 
 // Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT.
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config);
