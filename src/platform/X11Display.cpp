@@ -361,6 +361,22 @@ bool X11Display::NextEvent(WindowEvent* out) {
   return false;
 }
 
+void X11Display::RequestClose(unsigned long window) {
+  if (!display || !window) return;
+  Display* d = D(display);
+  XEvent event;
+  std::memset(&event, 0, sizeof event);
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = protocolsAtom;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(deleteAtom);
+  event.xclient.data.l[1] = CurrentTime;
+  ErrorTrap trap(d);
+  XSendEvent(d, window, False, NoEventMask, &event);
+  trap.Clean();
+}
+
 bool X11Display::Capture(unsigned long window, std::vector<unsigned char>& rgb, int* width,
                          int* height) {
   if (!display) return false;

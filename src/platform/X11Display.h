@@ -94,6 +94,10 @@ public:
   // Takes the next event for a window of the engine's, if any is queued.
   bool NextEvent(WindowEvent* event);
 
+  // Asks `window` to close as a window manager's close button does (the
+  // WM_DELETE_WINDOW message). For tests.
+  void RequestClose(unsigned long window);
+
   // What `window` (0: the root window) shows now, as RGB bytes, rows top
   // first. False when the window is gone or not mapped. For tests and
   // tools that look at the screen.
