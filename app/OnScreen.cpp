@@ -188,10 +188,11 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
   added->drawable = view->glView->openGLContext()->makeCurrentContext();
   if (options.verbose) {
     const Screen* screen = added->window.screen();
-    std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in window 0x%lx on screen %d%s\n",
+    std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in window 0x%lx on screen %d%s%s\n",
                  added->number, size.width, size.height, added->window.nativeWindow,
                  screen->screenNumber(),
-                 screen->screenNumber() == mainScreen()->screenNumber() ? " (main)" : "");
+                 screen->screenNumber() == mainScreen()->screenNumber() ? " (main)" : "",
+                 preview ? ", preview" : "");
   }
   return added;
 }

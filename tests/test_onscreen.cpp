@@ -371,6 +371,28 @@ TEST_F(OnScreenTest, ResizingTheWindowReachesGlInitAndClosingEndsIt) {
   EXPECT_NE(std::string::npos, LogText().find("view 1 destroyed"));
 }
 
+TEST_F(OnScreenTest, ThePreviewIsASmallWindowAndGeometryPlacesTheWindow) {
+  StartServer(320, 240);
+  StoreSettings(false, 300);
+  StartGlymmer({"--preview", "--verbose"});
+  ASSERT_TRUE(WaitForText(Log(), "OpenGL set up for 320x200", 10)) << LogText();
+  EXPECT_NE(std::string::npos, LogText().find("320x200 in window")) << LogText();
+  EXPECT_NE(std::string::npos, LogText().find(", preview")) << LogText();
+  EXPECT_EQ(0, Terminate()) << "SIGTERM ends the window modes in order too";
+  EXPECT_NE(std::string::npos, LogText().find("view 1 destroyed"));
+
+  StartGlymmer({"-geometry", "100x80-10+20", "--verbose"});
+  ASSERT_TRUE(WaitForText(Log(), "OpenGL set up for 100x80", 10)) << LogText();
+  // The window sits 10 pixels from the right edge and 20 from the top:
+  // the screen is lit there and nowhere else.
+  Shot screen = WaitForLight(0, 0.005, 210, 20, 310, 100);
+  EXPECT_GT(screen.Lit(210, 20, 310, 100), 0.005) << "the window is not where it was asked";
+  EXPECT_EQ(0, screen.Lit(0, 0, 320, 20));
+  EXPECT_EQ(0, screen.Lit(0, 100, 320, 240));
+  EXPECT_EQ(0, screen.Lit(0, 0, 210, 240));
+  EXPECT_EQ(0, Terminate());
+}
+
 TEST_F(OnScreenTest, TheHackDrawsIntoTheWindowItIsGivenAndSigtermEndsIt) {
   StartServer(320, 240);
   StoreSettings(false);
@@ -388,6 +410,11 @@ TEST_F(OnScreenTest, TheHackDrawsIntoTheWindowItIsGivenAndSigtermEndsIt) {
   Nap(0.3);
   EXPECT_NE(first.rgb, Capture(given.nativeWindow).rgb) << "the mosaic does not move";
   EXPECT_EQ(0, Capture(other.nativeWindow).Lit()) << "-window-id must win over -root";
+  // The daemon resizes its window: the view follows.
+  ASSERT_EQ(0, RunOnDisplay(server.Display(),
+                            "xdotool windowsize " + std::to_string(given.nativeWindow) + " 160 120"));
+  EXPECT_TRUE(WaitForText(Log(), "OpenGL set up for 160x120, viewport 0 0 160 120", 10))
+      << LogText();
   EXPECT_TRUE(glymmer.Running());
   EXPECT_EQ(0, Terminate());
   EXPECT_NE(std::string::npos, LogText().find("view 1 destroyed")) << LogText();
