@@ -3,9 +3,11 @@
 //
 // Each view has its own desktop OpenGL compatibility-profile context. Off
 // screen it draws into a pbuffer of the view's size; in a window with native
-// X11 handles it draws into that window through an EGL window surface. The
-// context and its surface are made on first use, once the view sits in a
-// window, and follow the view's size. Nothing is ever shared between views.
+// X11 handles it draws into that window through an EGL window surface with
+// the window's own visual, double-buffered: flushBuffer shows whole frames.
+// The context and its surface are made on first use, once the view sits in a
+// window; a pbuffer follows the view's size, a window surface its window's.
+// Nothing is ever shared between views.
 #pragma once
 
 #include <cstdint>
