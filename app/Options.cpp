@@ -63,6 +63,7 @@ const char* UsageText() {
          "\n"
          "Modes:\n"
          "  --render            render headless to PNG files (no display needed)\n"
+         "  --configure         change the settings in the settings dialog\n"
          "  --help              show this text\n"
          "  --version           show the version\n"
          "\n"
@@ -115,6 +116,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->showVersion = true;
     } else if (arg == "--render") {
       o->mode = RunMode::Render;
+    } else if (arg == "--configure") {
+      o->mode = RunMode::Configure;
     } else if (arg == "--preview") {
       o->preview = true;
     } else if (arg == "--quiet") {

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
   switch (options.mode) {
     case RunMode::Render:
       return RunRender(options);
+    case RunMode::Configure:
+      return RunConfigure(options);
     default:
       std::fprintf(stderr, "glymmer: no display to show on; use --render to render to files\n");
       return 2;
