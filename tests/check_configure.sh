@@ -106,4 +106,15 @@ $(cat "$store")
 expected:
 $expected"
 
+# A number typed and not yet confirmed counts: Alt+N goes to the number of
+# letters, Alt+S presses Save without leaving the field.
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+n ctrl+a 2>/dev/null
+xdotool type --delay 20 777 2>/dev/null
+press_until_gone alt+s
+grep -qx 'PicSize=777' "$store" || fail "the typed number was not saved:
+$(cat "$store")"
+
 echo "PASS"

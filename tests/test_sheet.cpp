@@ -20,10 +20,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +185,26 @@ TEST_F(SheetTest, EveryOutletIsConnectedWithItsControlKindAndEveryActionIsSent) 
     mkdir(folder.c_str(), 0755);
     EXPECT_TRUE(sheet->SaveScreenshot((folder + "/sheet.png").c_str()));
   }
+}
+
+TEST(SheetLayout, EveryAltKeyOfTheLayoutReachesOneControl) {
+  // Two labels with the same underlined letter make Alt+letter cycle between
+  // them instead of acting.
+  std::string ui = ReadFileBytes(std::string(GLYMMER_SOURCE_DIR) + "/resources/GlymmerSS.ui");
+  ASSERT_FALSE(ui.empty());
+  const std::string open = "<property name=\"label\">", close = "</property>";
+  std::map<char, std::string> keys;
+  for (size_t at = ui.find(open); at != std::string::npos; at = ui.find(open, at + 1)) {
+    size_t begin = at + open.size(), end = ui.find(close, begin);
+    ASSERT_NE(std::string::npos, end);
+    std::string label = ui.substr(begin, end - begin);
+    size_t underline = label.find('_');
+    if (underline == std::string::npos || underline + 1 >= label.size()) continue;
+    char key = static_cast<char>(std::tolower(static_cast<unsigned char>(label[underline + 1])));
+    EXPECT_TRUE(keys.emplace(key, label).second)
+        << "Alt+" << key << " is taken by both \"" << keys[key] << "\" and \"" << label << "\"";
+  }
+  EXPECT_GE(keys.size(), 10u) << "the labels have lost their Alt keys";
 }
 
 TEST_F(SheetTest, LoaderRefusesMissingObjectsWrongKindsAndUnknownHandlers) {
