@@ -575,6 +575,9 @@ TEST_F(SheetTest, ActionsWithoutALoadedSheetDoNothing) {
   view->configureSheet_defaults(nullptr);
   view->configureSheet_cancel(nullptr);
   view->configureSheet_update(nullptr);
+  view->configureSheet_openwebsite(nullptr);
+  view->configureSheet_directory(nullptr);
+  EXPECT_TRUE(spawned.empty());
   EXPECT_EQ(before, ReadFileBytes(StoreFile(config)));
   EXPECT_EQ(15000, view->mySettings.PIC_SIZE);
   EXPECT_EQ(nullptr, view->configureSheetWindow);

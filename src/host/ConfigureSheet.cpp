@@ -176,6 +176,7 @@ std::string GlymmerView::WebsiteAddress() {
 }
 
 void GlymmerView::configureSheet_openwebsite(void*) {
+  if (!configureSheetWindow) return;
   std::string address = WebsiteAddress();
   if (!address.empty()) OpenAddressWithDesktop(address);
 }

@@ -30,8 +30,9 @@ public:
   SSMAIN* ssMain;         // the scene controller, owned; null until the first tick
 
   // The configuration sheet's outlets, set when its layout "GlymmerSS" is
-  // first loaded; null before. The window (the layout's "configureSheet")
-  // is owned by the view and owns the controls.
+  // first loaded; null before. The window is the layout's "configureSheet"
+  // (named apart here, as the operation configureSheet() takes that name);
+  // the view owns it, and it owns the controls.
   NSPanel* configureSheetWindow;
   NSButton* oMainMonitorOnly;   // check box
   NSButton* oShowCaption;       // check box
@@ -66,7 +67,8 @@ public:
   // the layout cannot be loaded (no display, a missing or broken layout).
   // The view owns the window; the host shows it and waits for it to end.
   NSPanel* configureSheet();
-  // Actions of the sheet's controls; each ignores its sender.
+  // Actions of the sheet's controls; each ignores its sender, and each does
+  // nothing while no sheet is loaded.
   // Save: the controls' values into the settings and the store (every key
   // but "version"), synchronized; ends the sheet. A running scene keeps its
   // old values. A store that cannot be written raises an "ERROR" alert.
