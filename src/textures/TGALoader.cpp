@@ -6,6 +6,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,15 +50,39 @@ void ReleasePixels(Texture* t) {
   t->pixels = nullptr;
 }
 
-// Common start of both bodies: the image specification, its checks and the
-// pixel buffer. Sizes are worked out in 64 bits, and an image whose RGBA form
-// would not fit in 32 bits is refused before anything is allocated, so no
-// size below can wrap.
+// The pixel buffer grows as pixels actually arrive, up to imageSize, so a few
+// header bytes that claim a huge image cannot make the reader take gigabytes
+// before the data runs out. It starts at this size and at least doubles.
+constexpr size_t kFirstPixelBytes = 64 * 1024;
+
+// Makes room for `needed` bytes (never more than imageSize) in t->pixels.
+// False, with the allocation alert and the pixels released, when memory runs
+// out.
+bool Reserve(Texture* t, size_t* capacity, size_t needed) {
+  if (needed <= *capacity) return true;
+  size_t next = std::max(needed, std::max<size_t>(*capacity * 2, kFirstPixelBytes));
+  next = std::min<size_t>(next, tga.imageSize);
+  unsigned char* grown = static_cast<unsigned char*>(std::realloc(t->pixels, next));
+  if (!grown) {
+    Alert("Could not allocate memory for image");
+    ReleasePixels(t);
+    return false;
+  }
+  t->pixels = grown;
+  *capacity = next;
+  return true;
+}
+
+// Common start of both bodies: the size and depth bytes, their checks and the
+// first part of the pixel buffer. Sizes are worked out in 64 bits, and an
+// image whose RGBA form would not fit in 32 bits is refused before anything is
+// allocated, so no size below can wrap.
 template <class Source>
-bool ReadInfo(Texture* t, Source& source) {
+bool ReadInfo(Texture* t, Source& source, size_t* capacity) {
   // A record being refilled lets go of its old pixels first, so they can
   // never be taken for the new image's.
   if (t->pixels) ReleasePixels(t);
+  *capacity = 0;
   if (!source.Read(tga.header, sizeof tga.header)) {
     Alert("Could not read info header");
     return false;
@@ -78,24 +103,27 @@ bool ReadInfo(Texture* t, Source& source) {
   tga.bytesPerPixel = tga.bpp / 8;
   tga.imageSize = static_cast<unsigned int>(static_cast<uint64_t>(tga.bytesPerPixel) *
                                             tga.width * tga.height);
-  t->pixels = static_cast<unsigned char*>(std::malloc(tga.imageSize));
-  if (!t->pixels) {
-    Alert("Could not allocate memory for image");
-    return false;
-  }
-  return true;
+  return Reserve(t, capacity, std::min<size_t>(tga.imageSize, kFirstPixelBytes));
 }
 
 template <class Source>
 bool ReadUncompressed(Texture* t, Source& source) {
-  if (!ReadInfo(t, source)) return false;
-  if (!source.Read(t->pixels, tga.imageSize)) {
-    Alert("Could not read image data");
-    ReleasePixels(t);
-    return false;
+  size_t capacity = 0;
+  if (!ReadInfo(t, source, &capacity)) return false;
+  const size_t total = tga.imageSize;
+  size_t done = 0;
+  while (done < total) {
+    const size_t chunk = std::min(total - done, std::max(done, kFirstPixelBytes));
+    if (!Reserve(t, &capacity, done + chunk)) return false;
+    if (!source.Read(t->pixels + done, chunk)) {
+      Alert("Could not read image data");
+      ReleasePixels(t);
+      return false;
+    }
+    done += chunk;
   }
   const size_t step = tga.bytesPerPixel;
-  unsigned char* end = t->pixels + tga.imageSize;
+  unsigned char* end = t->pixels + total;
   for (unsigned char* p = t->pixels; p < end; p += step) {
     unsigned char blue = p[0];
     p[0] = p[2];
@@ -106,7 +134,8 @@ bool ReadUncompressed(Texture* t, Source& source) {
 
 template <class Source>
 bool ReadCompressed(Texture* t, Source& source) {
-  if (!ReadInfo(t, source)) return false;
+  size_t capacity = 0;
+  if (!ReadInfo(t, source, &capacity)) return false;
   const uint64_t pixelCount = static_cast<uint64_t>(tga.width) * tga.height;
   const size_t step = tga.bytesPerPixel;
   uint64_t done = 0;
@@ -119,7 +148,9 @@ bool ReadCompressed(Texture* t, Source& source) {
       ReleasePixels(t);
       return false;
     }
-    unsigned char* p = t->pixels + done * step;
+    const size_t at = static_cast<size_t>(done) * step;
+    if (!Reserve(t, &capacity, at + step)) return false;
+    unsigned char* p = t->pixels + at;
     p[0] = colour[2];
     p[1] = colour[1];
     p[2] = colour[0];
