@@ -21,3 +21,6 @@ int RunOnScreen(const Options& options);
 
 // Headless render to numbered PNG files. Returns the process exit status.
 int RunRender(const Options& options);
+
+// Shows the configuration sheet until it ends. Returns the exit status.
+int RunConfigure(const Options& options);

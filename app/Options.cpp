@@ -133,6 +133,7 @@ const char* UsageText() {
          "  -window-id ID       as an xscreensaver hack, into window ID (hex or decimal);\n"
          "                      wins over -root\n"
          "  --render            render headless to PNG files (no display needed)\n"
+         "  --configure         change the settings in the settings dialog\n"
          "  --help              show this text\n"
          "  --version           show the version\n"
          "\n"
@@ -212,6 +213,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->mode = RunMode::Window;
     } else if (arg == "--fullscreen") {
       o->mode = RunMode::FullScreen;
+    } else if (arg == "--configure") {
+      o->mode = RunMode::Configure;
     } else if (arg == "--preview") {
       o->preview = true;
     } else if (arg == "--root") {

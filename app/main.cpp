@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
   switch (mode) {
     case RunMode::Render:
       return RunRender(options);
+    case RunMode::Configure:
+      return RunConfigure(options);
     case RunMode::Window:
     case RunMode::Preview:
     case RunMode::FullScreen:
