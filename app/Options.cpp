@@ -54,17 +54,98 @@ bool ParseTimes(const std::string& text, std::vector<double>* times) {
   return !times->empty();
 }
 
+bool IsHackOption(const std::string& arg) {
+  for (const char* name : {"-root", "--root", "-window-id", "--window-id"}) {
+    std::string n = name;
+    if (arg == n || arg.rfind(n + "=", 0) == 0) return true;
+  }
+  return false;
+}
+
+bool ParseOffset(const std::string& text, size_t* pos, int* value, bool* negative) {
+  if (*pos >= text.size() || (text[*pos] != '+' && text[*pos] != '-')) return false;
+  *negative = text[*pos] == '-';
+  size_t start = ++*pos;
+  while (*pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9') ++*pos;
+  long long v;
+  if (!ParseInt(text.substr(start, *pos - start), 0, 1000000, &v)) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
 }  // namespace
+
+bool ParseWindowId(const std::string& text, unsigned long* id) {
+  if (text.empty() || text.size() > 18) return false;
+  std::string digits = text;
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits = digits.substr(2);
+    base = 16;
+  } else if (digits.find_first_not_of("0123456789") != std::string::npos) {
+    base = 16;
+  }
+  const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+  if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) return false;
+  errno = 0;
+  unsigned long long v = std::strtoull(digits.c_str(), nullptr, base);
+  if (errno || v == 0 || v > 0xFFFFFFFFull) return false;
+  *id = static_cast<unsigned long>(v);
+  return true;
+}
+
+bool ParseGeometry(const std::string& text, Geometry* g) {
+  Geometry out;
+  size_t pos = 0;
+  if (pos < text.size() && text[pos] == '=') ++pos;
+  if (pos < text.size() && text[pos] != '+' && text[pos] != '-') {
+    size_t end = text.find_first_of("+-", pos);
+    std::string size = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    if (!ParseSize(size, &out.width, &out.height)) return false;
+    out.hasSize = true;
+    pos = end == std::string::npos ? text.size() : end;
+  }
+  if (pos < text.size()) {
+    if (!ParseOffset(text, &pos, &out.x, &out.xFromRight) ||
+        !ParseOffset(text, &pos, &out.y, &out.yFromBottom) || pos != text.size())
+      return false;
+    out.hasPosition = true;
+  }
+  if (!out.hasSize && !out.hasPosition) return false;
+  *g = out;
+  return true;
+}
 
 const char* UsageText() {
   return "Usage: glymmer [MODE] [OPTIONS]\n"
          "\n"
          "Glymmer shows your pictures as a mosaic of flying letters.\n"
+         "Every option may be written with one dash or two (-root, --root).\n"
          "\n"
          "Modes:\n"
+         "  (none)              a window, where a display is set (Escape or closing ends it)\n"
+         "  --window            the same\n"
+         "  --fullscreen        every monitor, one borderless window each; a key, a click\n"
+         "                      or moving the pointer ends it\n"
+         "  --preview           a small window drawn as the settings preview is\n"
+         "  -root               as an xscreensaver hack: draw into the window named by\n"
+         "                      XSCREENSAVER_WINDOW, or the root window; ends on SIGTERM\n"
+         "  -window-id ID       as an xscreensaver hack, into window ID (hex or decimal);\n"
+         "                      wins over -root\n"
          "  --render            render headless to PNG files (no display needed)\n"
+         "  --configure         change the settings in the settings dialog\n"
          "  --help              show this text\n"
          "  --version           show the version\n"
+         "\n"
+         "On-screen options:\n"
+         "  --size WxH          window size (default 960x540, the preview 320x200)\n"
+         "  --geometry G        window size and place, as X writes it: WxH+X+Y\n"
+         "  --fps               show the frame rate; --no-fps hides it\n"
+         "  --seconds S         end after S seconds (not as a hack)\n"
+         "  --verbose           report each view's set-up, its frame rate and CPU time\n"
+         "  -visual V, -install, -noinstall, -mono\n"
+         "                      accepted from xscreensaver; Glymmer always draws in\n"
+         "                      colour with the window's own visual\n"
          "\n"
          "Render options:\n"
          "  --size WxH          frame size (default 1920x1080)\n"
@@ -80,8 +161,24 @@ const char* UsageText() {
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+  bool hack = false;
+  for (int i = 1; i < argc; ++i)
+    if (IsHackOption(argv[i])) hack = true;
+  // In the hack mode a problem is reported and passed over: a daemon counts a
+  // hack that exits by itself as crashed.
+  auto fail = [&](const std::string& message) {
+    if (!hack) {
+      *error = message;
+      return false;
+    }
+    o->warnings.push_back(message);
+    return true;
+  };
+
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    // One spelling for the comparisons below: two dashes.
+    if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') arg = "-" + arg;
     std::string value;
     bool hasInlineValue = false;
     if (arg.rfind("--", 0) == 0) {
@@ -97,16 +194,13 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         *out = value;
         return true;
       }
-      if (i + 1 >= argc) {
-        *error = "option " + arg + " needs a value";
-        return false;
-      }
+      if (i + 1 >= argc) return false;
       *out = argv[++i];
       return true;
     };
+    auto missing = [&]() { return fail("option " + arg + " needs a value"); };
     auto bad = [&](const std::string& v, const char* what) {
-      *error = "bad value '" + v + "' for " + arg + " (" + what + ")";
-      return false;
+      return fail("bad value '" + v + "' for " + arg + " (" + what + ")");
     };
     std::string v;
     if (arg == "--help" || arg == "-h") {
@@ -115,41 +209,127 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->showVersion = true;
     } else if (arg == "--render") {
       o->mode = RunMode::Render;
+    } else if (arg == "--window") {
+      o->mode = RunMode::Window;
+    } else if (arg == "--fullscreen") {
+      o->mode = RunMode::FullScreen;
+    } else if (arg == "--configure") {
+      o->mode = RunMode::Configure;
     } else if (arg == "--preview") {
       o->preview = true;
+    } else if (arg == "--root") {
+      o->root = true;
+    } else if (arg == "--window-id") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (!ParseWindowId(v, &o->windowId)) {
+        if (!bad(v, "expected a window id, hexadecimal or decimal")) return false;
+        continue;
+      }
+      o->windowIdGiven = true;
     } else if (arg == "--quiet") {
       o->quiet = true;
+    } else if (arg == "--verbose") {
+      o->verbose = true;
+    } else if (arg == "--no-fps") {
+      o->showFps = false;
+    } else if (arg == "--install" || arg == "--noinstall" || arg == "--mono") {
+      // Colormaps and monochrome are for displays this program never meets.
+    } else if (arg == "--visual") {
+      // The window's own visual is always used.
+      if (!needValue(&v) && !missing()) return false;
+    } else if (arg == "--geometry") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (!ParseGeometry(v, &o->geometry) && !bad(v, "expected WIDTHxHEIGHT+X+Y")) return false;
     } else if (arg == "--size") {
-      if (!needValue(&v)) return false;
-      if (!ParseSize(v, &o->width, &o->height)) return bad(v, "expected WIDTHxHEIGHT, 1 to 16384 each");
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (!ParseSize(v, &o->width, &o->height)) {
+        if (!bad(v, "expected WIDTHxHEIGHT, 1 to 16384 each")) return false;
+        continue;
+      }
+      o->sizeGiven = true;
     } else if (arg == "--fps") {
-      if (!needValue(&v)) return false;
-      if (!ParseDouble(v, &o->fps) || o->fps < 1 || o->fps > 1000) return bad(v, "expected 1 to 1000");
+      // With a number it is the render's frame rate; alone it shows the
+      // frame rate on screen, as xscreensaver's hacks do.
+      double rate = 0;
+      bool numberFollows = !hasInlineValue && i + 1 < argc && ParseDouble(argv[i + 1], &rate);
+      if (!hasInlineValue && !numberFollows) {
+        o->showFps = true;
+        continue;
+      }
+      needValue(&v);
+      if (!ParseDouble(v, &o->fps) || o->fps < 1 || o->fps > 1000) {
+        o->fps = 30;
+        if (!bad(v, "expected 1 to 1000")) return false;
+      }
     } else if (arg == "--seconds") {
-      if (!needValue(&v)) return false;
-      if (!ParseDouble(v, &o->seconds) || o->seconds < 0 || o->seconds > 31 * 24 * 3600.0)
-        return bad(v, "expected a non-negative number of seconds");
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (!ParseDouble(v, &o->seconds) || o->seconds < 0 || o->seconds > 31 * 24 * 3600.0) {
+        o->seconds = 10;
+        if (!bad(v, "expected a non-negative number of seconds")) return false;
+        continue;
+      }
+      o->secondsGiven = true;
     } else if (arg == "--every") {
-      if (!needValue(&v)) return false;
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
       long long k;
-      if (!ParseInt(v, 1, 1000000000, &k)) return bad(v, "expected a whole number from 1");
+      if (!ParseInt(v, 1, 1000000000, &k)) {
+        if (!bad(v, "expected a whole number from 1")) return false;
+        continue;
+      }
       o->every = static_cast<int>(k);
     } else if (arg == "--at") {
-      if (!needValue(&v)) return false;
-      if (!ParseTimes(v, &o->at)) return bad(v, "expected times in seconds separated by commas");
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      std::vector<double> times;
+      if (!ParseTimes(v, &times)) {
+        if (!bad(v, "expected times in seconds separated by commas")) return false;
+        continue;
+      }
+      o->at.insert(o->at.end(), times.begin(), times.end());
     } else if (arg == "--output") {
-      if (!needValue(&v)) return false;
-      if (v.empty()) return bad(v, "expected a folder");
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (v.empty()) {
+        if (!bad(v, "expected a folder")) return false;
+        continue;
+      }
       o->output = v;
     } else if (arg == "--seed") {
-      if (!needValue(&v)) return false;
-      if (!ParseDouble(v, &o->seed) || o->seed < 0 || o->seed > 4e9)
-        return bad(v, "expected a number of seconds from 0 to 4000000000");
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (!ParseDouble(v, &o->seed) || o->seed < 0 || o->seed > 4e9) {
+        o->seed = 0;
+        if (!bad(v, "expected a number of seconds from 0 to 4000000000")) return false;
+        continue;
+      }
       o->seedGiven = true;
     } else {
-      *error = "unknown option '" + std::string(argv[i]) + "' (see glymmer --help)";
-      return false;
+      if (!fail("unknown option '" + std::string(argv[i]) + "' (see glymmer --help)")) return false;
     }
   }
+  // The daemon's settings preview appends -window-id to a command line that
+  // already says -root; either makes this a hack.
+  if (o->root || o->windowIdGiven || hack) o->mode = RunMode::Hack;
   return true;
 }

@@ -38,11 +38,31 @@ int main(int argc, char** argv) {
     return 0;
   }
   InstallStopHandlers();
-  switch (options.mode) {
+  RunMode mode = options.mode;
+  if (mode == RunMode::Default) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+      std::fprintf(stderr, "glymmer: no display to show on; use --render to render to files\n");
+      return 2;
+    }
+    mode = RunMode::Window;
+  }
+  if (mode == RunMode::Window && options.preview) mode = RunMode::Preview;
+  switch (mode) {
     case RunMode::Render:
       return RunRender(options);
+    case RunMode::Configure:
+      return RunConfigure(options);
+    case RunMode::Window:
+    case RunMode::Preview:
+    case RunMode::FullScreen:
+    case RunMode::Hack: {
+      Options onScreen = options;
+      onScreen.mode = mode;
+      return RunOnScreen(onScreen);
+    }
     default:
-      std::fprintf(stderr, "glymmer: no display to show on; use --render to render to files\n");
+      std::fprintf(stderr, "glymmer: this mode is not available\n");
       return 2;
   }
 }

@@ -22,6 +22,14 @@ std::vector<VECTOR3D> MakePoints() {
   return points;
 }
 
+// Reports the time per point as a counter beside the time per call.
+void CountPerPoint(benchmark::State& state) {
+  state.SetItemsProcessed(state.iterations() * kPoints);
+  state.counters["ns_per_point"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kPoints,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void BM_MatrixRotatePoint(benchmark::State& state) {
   std::vector<VECTOR3D> points = MakePoints();
   MATRIX r = MatrixFromAngle(MakePoint(0.2f, -0.3f, 0.1f));
@@ -30,10 +38,7 @@ void BM_MatrixRotatePoint(benchmark::State& state) {
     benchmark::DoNotOptimize(points.data());
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * kPoints);
-  state.counters["ns_per_point"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPoints,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  CountPerPoint(state);
 }
 BENCHMARK(BM_MatrixRotatePoint);
 
@@ -44,10 +49,7 @@ void BM_Rotate(benchmark::State& state) {
     benchmark::DoNotOptimize(points.data());
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * kPoints);
-  state.counters["ns_per_point"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPoints,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  CountPerPoint(state);
 }
 BENCHMARK(BM_Rotate);
 
@@ -59,9 +61,7 @@ void BM_RotateZOnly(benchmark::State& state) {
     benchmark::DoNotOptimize(points.data());
     benchmark::ClobberMemory();
   }
-  state.counters["ns_per_point"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPoints,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  CountPerPoint(state);
 }
 BENCHMARK(BM_RotateZOnly);
 

@@ -35,7 +35,16 @@ GlymmerView::GlymmerView()
       mySettings(),
       animtime(0),
       Scrn(NSMakeRect(0, 0, 0, 0)),
-      ssMain(nullptr) {
+      ssMain(nullptr),
+      configureSheetWindow(nullptr),
+      oMainMonitorOnly(nullptr),
+      oShowCaption(nullptr),
+      oPicSize(nullptr),
+      oCharSize(nullptr),
+      oCharType(nullptr),
+      oPicDelay(nullptr),
+      oMLFirst(nullptr),
+      oPicPath(nullptr) {
   std::memset(mySettings.PicPath, 0, sizeof mySettings.PicPath);
 }
 
@@ -172,4 +181,5 @@ GlymmerView::~GlymmerView() {
     delete ssMain;
     ssMain = nullptr;
   }
+  ReleaseConfigureSheet();
 }

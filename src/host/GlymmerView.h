@@ -7,7 +7,13 @@
 #include "host/Settings.h"
 #include "platform/ScreenSaverView.h"
 
+#include <string>
+
+class NSButton;
+class NSControl;
 class NSOpenGLView;
+class NSPanel;
+class NSPopUpButton;
 class SSMAIN;
 
 class GlymmerView : public ScreenSaverView {
@@ -22,6 +28,20 @@ public:
   double animtime;        // clock reading of the last step, set-up or reset
   NSRect Scrn;            // the view's size (origin stays 0)
   SSMAIN* ssMain;         // the scene controller, owned; null until the first tick
+
+  // The configuration sheet's outlets, set when its layout "GlymmerSS" is
+  // first loaded; null before. The window is the layout's "configureSheet"
+  // (named apart here, as the operation configureSheet() takes that name);
+  // the view owns it, and it owns the controls.
+  NSPanel* configureSheetWindow;
+  NSButton* oMainMonitorOnly;   // check box
+  NSButton* oShowCaption;       // check box
+  NSControl* oPicSize;          // glyphs
+  NSControl* oCharSize;         // hundredths of a scene unit
+  NSPopUpButton* oCharType;     // letter case, item index = CHARTYPE
+  NSControl* oPicDelay;         // seconds
+  NSButton* oMLFirst;           // check box
+  NSButton* oPicPath;           // button whose title is the picture folder
 
   GlymmerView();   // every member zeroed
   ~GlymmerView();  // cleans the scene up with the view's context current
@@ -41,6 +61,34 @@ public:
   void setFrameSize(NSSize size);
 
   bool hasConfigureSheet() const { return true; }
+
+  // The sheet window with its controls showing the view's in-memory settings
+  // (not the store's); the layout is loaded on the first call only. Null when
+  // the layout cannot be loaded (no display, a missing or broken layout).
+  // The view owns the window; the host shows it and waits for it to end.
+  NSPanel* configureSheet();
+  // Actions of the sheet's controls; each ignores its sender, and each does
+  // nothing while no sheet is loaded.
+  // Save: the controls' values into the settings and the store (every key
+  // but "version"), synchronized; ends the sheet. A running scene keeps its
+  // old values. A store that cannot be written raises an "ERROR" alert.
+  void configureSheet_save(void* sender);
+  // Ends the sheet; nothing is read or stored.
+  void configureSheet_cancel(void* sender);
+  // Default values into the controls; the default picture folder also into
+  // mySettings.PicPath at once. Nothing is stored.
+  void configureSheet_defaults(void* sender);
+  // Lets the person choose the picture folder; a chosen folder goes into
+  // mySettings.PicPath (without a trailing "/") and the folder button's title.
+  void configureSheet_directory(void* sender);
+  // Opens Glymmer's documentation with the desktop's handler.
+  void configureSheet_openwebsite(void* sender);
+  // Sent by controls as they change; calls configureSheet_updatestates.
+  void configureSheet_update(void* sender);
+  // Brings dependent controls up to date; none depend on others.
+  void configureSheet_updatestates();
+  // The address configureSheet_openwebsite opens.
+  static std::string WebsiteAddress();
   // The host may fade the display as the module starts and stops.
   static bool performGammaFade() { return true; }
 
@@ -48,4 +96,6 @@ public:
   bool mainSetup();
   void glInit();
   void glReshape();
+  // Destroys the sheet window and its controls; the outlets become null.
+  void ReleaseConfigureSheet();
 };

@@ -6,13 +6,21 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 std::mutex displayMutex;
 EGLDisplay sharedDisplay = EGL_NO_DISPLAY;
 int displayUsers = 0;
+
+struct X11EGLDisplay {
+  EGLDisplay display = EGL_NO_DISPLAY;
+  int users = 0;
+};
+std::map<void*, X11EGLDisplay> x11Displays;
 
 bool HasExtension(const char* list, const char* name) {
   if (!list) return false;
@@ -85,6 +93,91 @@ void ReleaseHeadlessDisplay() {
   }
 }
 
+EGLDisplay AcquireX11Display(void* xDisplay) {
+  if (!xDisplay) return EGL_NO_DISPLAY;
+  std::lock_guard<std::mutex> lock(displayMutex);
+  X11EGLDisplay& entry = x11Displays[xDisplay];
+  if (entry.users == 0) {
+    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    EGLDisplay d = EGL_NO_DISPLAY;
+    if (getPlatformDisplay && (HasExtension(clientExtensions, "EGL_EXT_platform_x11") ||
+                               HasExtension(clientExtensions, "EGL_KHR_platform_x11")))
+      d = getPlatformDisplay(EGL_PLATFORM_X11_KHR, xDisplay, nullptr);
+    if (d == EGL_NO_DISPLAY) d = eglGetDisplay(reinterpret_cast<EGLNativeDisplayType>(xDisplay));
+    EGLint major = 0, minor = 0;
+    if (d == EGL_NO_DISPLAY || !eglInitialize(d, &major, &minor)) {
+      std::fprintf(stderr, "glymmer: no EGL display on the X server (EGL error 0x%x)\n",
+                   eglGetError());
+      x11Displays.erase(xDisplay);
+      return EGL_NO_DISPLAY;
+    }
+    entry.display = d;
+  }
+  ++entry.users;
+  return entry.display;
+}
+
+void ReleaseX11Display(void* xDisplay) {
+  std::lock_guard<std::mutex> lock(displayMutex);
+  auto it = x11Displays.find(xDisplay);
+  if (it == x11Displays.end()) return;
+  if (--it->second.users == 0) {
+    EGLDisplay d = it->second.display;
+    if (eglGetCurrentDisplay() == d)
+      eglMakeCurrent(d, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglTerminate(d);
+    x11Displays.erase(it);
+  }
+}
+
+namespace {
+
+// Window configurations that render desktop OpenGL, in EGL's order.
+std::vector<EGLConfig> WindowConfigs(EGLDisplay display, EGLint minimumColourBits) {
+  const EGLint attributes[] = {
+      EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
+      EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+      EGL_RED_SIZE, minimumColourBits, EGL_GREEN_SIZE, minimumColourBits,
+      EGL_BLUE_SIZE, minimumColourBits,
+      EGL_NONE};
+  EGLint count = 0;
+  if (!eglChooseConfig(display, attributes, nullptr, 0, &count) || count <= 0) return {};
+  std::vector<EGLConfig> configs(static_cast<size_t>(count));
+  if (!eglChooseConfig(display, attributes, configs.data(), count, &count) || count <= 0) return {};
+  configs.resize(static_cast<size_t>(count));
+  return configs;
+}
+
+unsigned long NativeVisual(EGLDisplay display, EGLConfig config) {
+  EGLint visual = 0;
+  if (!eglGetConfigAttrib(display, config, EGL_NATIVE_VISUAL_ID, &visual) || visual <= 0) return 0;
+  return static_cast<unsigned long>(visual);
+}
+
+}  // namespace
+
+bool ChooseConfigForVisual(EGLDisplay display, unsigned long visualId, EGLConfig* config) {
+  if (!visualId) return false;
+  for (EGLConfig c : WindowConfigs(display, 1)) {
+    if (NativeVisual(display, c) == visualId) {
+      *config = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred) {
+  std::vector<EGLConfig> configs = WindowConfigs(display, 8);
+  for (EGLConfig c : configs)
+    if (preferred && NativeVisual(display, c) == preferred) return preferred;
+  for (EGLConfig c : configs)
+    if (unsigned long visual = NativeVisual(display, c)) return visual;
+  return 0;
+}
+
 bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* config) {
   const EGLint attributes[] = {
       EGL_SURFACE_TYPE, surfaceType,
@@ -93,6 +186,12 @@ bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* co
       EGL_NONE};
   EGLint count = 0;
   return eglChooseConfig(display, attributes, config, 1, &count) && count > 0;
+}
+
+void ReleaseCurrentContext() {
+  EGLDisplay current = eglGetCurrentDisplay();
+  if (current != EGL_NO_DISPLAY)
+    eglMakeCurrent(current, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
@@ -105,5 +204,8 @@ EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
     // Drivers without profile support give a compatibility context by default.
     context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
   }
+  if (context == EGL_NO_CONTEXT)
+    std::fprintf(stderr, "glymmer: cannot create an OpenGL context (EGL error 0x%x)\n",
+                 eglGetError());
   return context;
 }

@@ -1,10 +1,18 @@
-// EGLDisplayShared: the process's one EGL display for off-screen rendering.
-// Internal to the platform layer: the display is initialised on first use and
-// stays initialised for the life of the process, so several views can come and
-// go. Terminating it would unload the driver, and each reload loses the
-// driver's one-time set-up memory and costs a reload of the driver.
+// EGLDisplayShared: the process's EGL displays: one for off-screen rendering,
+// and one per X11 connection for views in windows. Internal to the platform
+// layer. The off-screen display is initialised on first use and stays
+// initialised for the life of the process, so several views can come and go:
+// terminating it would unload the driver, and each reload loses the driver's
+// one-time set-up memory and costs a reload of the driver. A display on an X11
+// connection is terminated when its last user lets go, as the connection may
+// be closed after.
 #pragma once
 
+// Native handles are passed as plain integers and pointers, so EGL's
+// headers need not bring Xlib in (whose Screen type would clash with ours).
+#ifndef EGL_NO_X11
+#define EGL_NO_X11
+#endif
 #include <EGL/egl.h>
 
 // Returns an initialised display for off-screen (pbuffer) rendering with desktop
@@ -13,9 +21,31 @@
 EGLDisplay AcquireHeadlessDisplay();
 void ReleaseHeadlessDisplay();
 
+// Returns an initialised EGL display on the X11 connection `xDisplay` (a
+// Display*), or EGL_NO_DISPLAY. Every view on that connection gets the same
+// display. Each successful call must be paired with ReleaseX11Display() with
+// the same connection, before the connection is closed.
+EGLDisplay AcquireX11Display(void* xDisplay);
+void ReleaseX11Display(void* xDisplay);
+
+// Chooses a window configuration that renders desktop OpenGL into windows of
+// the X visual `visualId`: the first, in EGL's order (deepest colour, then
+// smallest buffers), whose native visual is that visual. False if none.
+bool ChooseConfigForVisual(EGLDisplay display, unsigned long visualId, EGLConfig* config);
+
+// The native visual of the first window configuration that renders desktop
+// OpenGL with at least 8 bits per colour, preferring `preferred` when a
+// configuration offers it. 0 when there is none.
+unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred);
+
 // Chooses an RGBA8 configuration of the given surface type that can render
 // desktop OpenGL. Prefers the smallest depth and stencil buffers. False if none.
 bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* config);
 
-// Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT.
+// Leaves no context current on the calling thread, so that OpenGL calls made
+// after a failed MakeCurrent cannot reach another view's context.
+void ReleaseCurrentContext();
+
+// Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT
+// (with the reason on standard error).
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config);

@@ -2,7 +2,9 @@
 
 #include "platform/OpenGLView.h"
 
+#include "platform/EGLDisplayShared.h"
 #include "platform/HeadlessGL.h"
+#include "platform/WindowGL.h"
 
 #include <GL/gl.h>
 
@@ -43,14 +45,19 @@ void NSOpenGLContext::flushBuffer() {
   view->Present();
 }
 
+// One of the two drawables, chosen when the context is first needed.
 struct NSOpenGLView::Backend {
+  bool onWindow = false;
   HeadlessGL pbuffer;
+  WindowGL window;
+  bool IsValid() const { return onWindow ? window.IsValid() : pbuffer.IsValid(); }
 };
 
 NSOpenGLView::NSOpenGLView() = default;
 
 NSOpenGLView::~NSOpenGLView() {
   if (backend) {
+    backend->window.Destroy();
     backend->pbuffer.Destroy();
   }
 }
@@ -67,27 +74,62 @@ bool NSOpenGLView::IsHeadless() const {
 }
 
 bool NSOpenGLView::EnsureBackend() {
-  if (backend) return backend->pbuffer.IsValid();
+  // A failed set-up is not retried on every call: its message is written once.
+  if (backend) return backend->IsValid();
   backend.reset(new Backend);
+  if (!IsHeadless()) {
+    NSWindow* window = superview->window();
+    backend->onWindow = true;
+    return backend->window.Create(window->nativeDisplay, window->nativeWindow,
+                                  window->nativeVisual);
+  }
   return backend->pbuffer.Create(PixelSize(size.width), PixelSize(size.height));
 }
 
 bool NSOpenGLView::MakeCurrent() {
-  if (!EnsureBackend()) return false;
-  return backend->pbuffer.MakeCurrent();
+  bool current = EnsureBackend() &&
+                 (backend->onWindow ? backend->window.MakeCurrent() : backend->pbuffer.MakeCurrent());
+  if (!current) ReleaseCurrentContext();
+  return current;
 }
 
 void NSOpenGLView::setFrameSize(NSSize newSize) {
   size = newSize;
-  if (backend && backend->pbuffer.IsValid())
+  // A window surface takes its window's size by itself.
+  if (backend && !backend->onWindow && backend->pbuffer.IsValid())
     backend->pbuffer.Resize(PixelSize(size.width), PixelSize(size.height));
 }
 
-void NSOpenGLView::Present() { ++presented; }
+void NSOpenGLView::SetPresentHook(PresentHook hook, void* hookContext) {
+  presentHook = hook;
+  presentHookContext = hookContext;
+}
+
+void NSOpenGLView::Present() {
+  if (presentHook) presentHook(this, presentHookContext);
+  if (backend && backend->onWindow && !backend->window.SwapBuffers()) return;
+  ++presented;
+}
 
 bool NSOpenGLView::ReadPixels(std::vector<unsigned char>& rgba, int* width, int* height) {
   if (!MakeCurrent()) return false;
+  if (backend->onWindow) {
+    if (width) *width = backend->window.Width();
+    if (height) *height = backend->window.Height();
+    return backend->window.ReadPixels(rgba);
+  }
   if (width) *width = backend->pbuffer.Width();
   if (height) *height = backend->pbuffer.Height();
   return backend->pbuffer.ReadPixels(rgba);
+}
+
+bool NSOpenGLView::DrawableSize(int* width, int* height) const {
+  if (!backend || !backend->IsValid()) return false;
+  *width = backend->onWindow ? backend->window.Width() : backend->pbuffer.Width();
+  *height = backend->onWindow ? backend->window.Height() : backend->pbuffer.Height();
+  return true;
+}
+
+unsigned long NSOpenGLView::DrawableVisual() const {
+  return backend && backend->onWindow ? backend->window.Visual() : 0;
 }

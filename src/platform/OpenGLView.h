@@ -3,9 +3,11 @@
 //
 // Each view has its own desktop OpenGL compatibility-profile context. Off
 // screen it draws into a pbuffer of the view's size; in a window with native
-// X11 handles it draws into that window through an EGL window surface. The
-// context and its surface are made on first use, once the view sits in a
-// window, and follow the view's size. Nothing is ever shared between views.
+// X11 handles it draws into that window through an EGL window surface with
+// the window's own visual, double-buffered: flushBuffer shows whole frames.
+// The context and its surface are made on first use, once the view sits in a
+// window; a pbuffer follows the view's size, a window surface its window's.
+// Nothing is ever shared between views.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +47,9 @@ public:
   // then go nowhere.
   bool makeCurrentContext();
 
-  // Ends the frame: glFlush, and on a window shows the finished frame, so a
-  // half-drawn frame is never visible. The context must be current.
+  // Ends the frame: glFlush, and on a window shows the finished frame (a
+  // buffer swap), so a half-drawn frame is never visible. The context must
+  // be current.
   void flushBuffer();
 
 private:
@@ -75,20 +78,40 @@ public:
   // The superview, set by ScreenSaverView::addSubview.
   void SetSuperview(ScreenSaverView* view) { superview = view; }
 
-  // Reads the current drawable as RGBA rows, bottom first. Makes the context
-  // current. False when there is no drawable. For the headless renderer and
-  // tests.
+  // Reads the current drawable as RGBA rows, bottom first: the pbuffer, or
+  // a window's back buffer (the frame being drawn, before it is shown).
+  // Makes the context current. False when there is no drawable. For the
+  // headless renderer and tests.
   bool ReadPixels(std::vector<unsigned char>& rgba, int* width, int* height);
+
+  // The drawable's size in pixels (a window surface's as the window system
+  // last reported it). False while there is no drawable.
+  bool DrawableSize(int* width, int* height) const;
+  // The X visual a window surface draws with; 0 off screen or before the
+  // context exists.
+  unsigned long DrawableVisual() const;
 
   // Whether the view draws off screen (no native window).
   bool IsHeadless() const;
 
+  // Called with the context current just before each frame is shown, after
+  // everything else has been drawn; `context` is the pointer given here.
+  typedef void (*PresentHook)(NSOpenGLView* view, void* context);
+  // Installs (or, with null, removes) the hook. For the engine's frame-rate
+  // display.
+  void SetPresentHook(PresentHook hook, void* context);
+
   // Presents the frame (called by NSOpenGLContext::flushBuffer).
   void Present();
+  // Makes the context current, creating the context and its drawable on the
+  // first call: a window surface when the superview's window has native
+  // handles, a pbuffer otherwise. False when that fails (the failure is
+  // reported once, on standard error, and not retried).
   bool MakeCurrent();
 
-  // Number of frames presented since creation; lets the engine and tests see
-  // that a tick drew.
+  // Number of frames presented since creation (a window's swaps that
+  // failed are not counted); lets the engine and tests see that a tick drew
+  // and measure the frame rate.
   uint64_t PresentedFrames() const { return presented; }
 
   struct Backend;  // the surface kind in use; opaque outside the platform
@@ -102,4 +125,6 @@ private:
   ScreenSaverView* superview = nullptr;
   std::unique_ptr<Backend> backend;
   uint64_t presented = 0;
+  PresentHook presentHook = nullptr;
+  void* presentHookContext = nullptr;
 };

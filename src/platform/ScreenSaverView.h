@@ -41,7 +41,9 @@ struct NSWindow {
   unsigned long nativeWindow = 0;          // X11 Window, or 0 when headless
   unsigned long nativeVisual = 0;          // X11 VisualID the window was made with
 
-  // The screen that holds the window (the main screen when none was given).
+  // The screen that holds the window: for a window on an X server the
+  // monitor that holds its centre; otherwise screenOfWindow, or the main
+  // screen when none was given.
   const Screen* screen() const;
 };
 

@@ -2,6 +2,8 @@
 
 #include "platform/Screens.h"
 
+#include "platform/X11Display.h"
+
 #include <cmath>
 #include <vector>
 
@@ -51,6 +53,34 @@ bool SetVirtualScreens(int count, int mainIndex, double width, double height) {
     return false;
   List().Fill(count, mainIndex, width, height);
   return true;
+}
+
+bool LoadMonitorScreens(void* xDisplay) {
+  std::vector<MonitorRect> monitors;
+  if (!QueryMonitors(xDisplay, &monitors) || monitors.empty()) return false;
+  std::vector<Screen> screens;
+  int mainIndex = -1;
+  for (const MonitorRect& m : monitors) {
+    if (screens.size() >= 64) break;
+    Screen s;
+    s.number = static_cast<int32_t>(screens.size()) + 1;
+    s.x = m.x;
+    s.y = m.y;
+    s.width = m.width;
+    s.height = m.height;
+    if (m.primary && mainIndex < 0) mainIndex = static_cast<int>(screens.size());
+    screens.push_back(s);
+  }
+  ScreenList& list = List();
+  list.screens = screens;
+  list.main = mainIndex < 0 ? 0 : mainIndex;
+  return true;
+}
+
+const Screen* ScreenAtPoint(double x, double y) {
+  for (const Screen& s : List().screens)
+    if (x >= s.x && x < s.x + s.width && y >= s.y && y < s.y + s.height) return &s;
+  return nullptr;
 }
 
 void ResetScreens() { List().Fill(1, 0, 1920, 1080); }

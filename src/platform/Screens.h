@@ -1,9 +1,9 @@
 // Screens: the monitors a view can be on, their numbers and the main one.
 //
-// A headless run has one virtual screen unless told otherwise. The engine
-// sets the list up once before it creates views (SetVirtualScreens here; the
-// X11 monitors join the same list later) and tells each view's window which
-// screen it shows; the module only reads the list.
+// A headless run has one virtual screen unless told otherwise; on an X
+// server the list holds its XRandR monitors. The engine sets the list up once
+// before it creates views; the module only reads it. A view's screen is the
+// one that holds its window's centre (NSWindow::screen).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,17 @@ const Screen* ScreenAt(int index);
 // that need several screens. False, with the list unchanged, when count is
 // not 1 to 64, mainIndex is out of range or a size is not positive.
 bool SetVirtualScreens(int count, int mainIndex, double width, double height);
+
+// Replaces the list with the XRandR monitors of the X11 connection
+// `xDisplay` (a Display*), in the server's order: one screen per monitor,
+// numbered 1 up, the primary monitor being the main screen (the first one
+// when none is primary). A server without monitors gives one screen covering
+// its root window. False, with the list unchanged, without a connection.
+bool LoadMonitorScreens(void* xDisplay);
+
+// The screen that holds the desktop point (x, y) (left and top edges
+// inclusive), or null when none does.
+const Screen* ScreenAtPoint(double x, double y);
 
 // Back to the start-up list: one virtual 1920 x 1080 screen, number 1, main.
 void ResetScreens();

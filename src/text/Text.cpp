@@ -26,9 +26,14 @@ CellRect CharacterRect(char c) {
 
 namespace {
 
-// One letter's quad, the origin at its left edge, centred vertically.
-void LetterQuad(char c, float size) {
+// Advances by one letter (letters overlap by a quarter of their width) and
+// draws the letter's quad with its left edge at the new origin, centred
+// vertically. A space takes the advance and draws nothing.
+void AdvanceAndDrawLetter(char c, float size) {
+  glTranslatef(0.75f * size, 0, 0);
+  if (c == ' ') return;
   CellRect r = CharacterRect(c);
+  glBegin(GL_QUADS);
   glTexCoord2f(r.right, r.top);
   glVertex3f(size, size / 2, 0);
   glTexCoord2f(r.left, r.top);
@@ -37,6 +42,7 @@ void LetterQuad(char c, float size) {
   glVertex3f(0, -size / 2, 0);
   glTexCoord2f(r.right, r.bottom);
   glVertex3f(size, -size / 2, 0);
+  glEnd();
 }
 
 void BeginText(unsigned int texture, int length, float size) {
@@ -85,11 +91,7 @@ void Caption::Draw(unsigned int texture, double elapsed) {
       finished = false;
     }
     glColor4f(colour.x, colour.y, colour.z, alpha[i]);
-    glTranslatef(0.75f * size, 0, 0);
-    if (text[i] == ' ') continue;
-    glBegin(GL_QUADS);
-    LetterQuad(text[i], size);
-    glEnd();
+    AdvanceAndDrawLetter(text[i], size);
   }
   EndText();
   if (finished) active = false;
@@ -99,12 +101,6 @@ void DrawString(const char* text, float size, float opacity, unsigned int textur
   glColor4f(1, 1, 1, opacity);
   int n = static_cast<int>(std::strlen(text));
   BeginText(texture, n, size);
-  for (int i = 0; i < n; ++i) {
-    glTranslatef(0.75f * size, 0, 0);
-    if (text[i] == ' ') continue;
-    glBegin(GL_QUADS);
-    LetterQuad(text[i], size);
-    glEnd();
-  }
+  for (int i = 0; i < n; ++i) AdvanceAndDrawLetter(text[i], size);
   EndText();
 }

@@ -1,0 +1,500 @@
+// OnScreen: the modes that show views on an X server: a window, the preview
+// window, every monitor at full screen, and the xscreensaver hack. All views
+// are driven on this thread; every way out destroys each view in order.
+
+#include "Engine.h"
+
+#include "host/GlymmerView.h"
+#include "platform/Clock.h"
+#include "platform/OpenGLView.h"
+#include "platform/Screens.h"
+#include "platform/X11Display.h"
+#include "scene/SSMain.h"
+#include "text/Text.h"
+#include "textures/Texture.h"
+
+#include <GL/gl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A tick is due this long after the view's frame interval has passed since
+// its last step. The view draws only when strictly more than its interval has
+// passed; a timer of exactly the interval would leave about every other tick
+// without a frame, so each tick aims just past the view's own step time.
+constexpr double kTickMargin = 0.00025;
+// The longest the loop sleeps, so that signals are seen promptly.
+constexpr double kLongestWait = 0.25;
+// Pointer travel, in pixels, that ends the full-screen mode. Mapping and
+// raising the windows sends motion events with no travel at all.
+constexpr int kMotionSlack = 8;
+
+// One view in its window, and what the engine keeps about it.
+struct Shown {
+  int number = 0;             // 1 up, for messages
+  GlymmerView* view = nullptr;
+  NSWindow window;
+  bool ownWindow = false;     // made here, destroyed here
+  bool gone = false;          // the window was destroyed under the view
+  bool drawable = true;       // the view has an OpenGL context
+  NSSize size;
+  // Frame-rate display and measurements.
+  uint64_t presentedAtSecond = 0;
+  double secondStart = 0;
+  char fpsText[32] = "";
+  uint64_t firstFrame = 0;    // frames presented when the first was seen
+  double firstFrameTime = -1;
+  double lastFrameTime = 0;
+};
+
+double CpuSeconds() {
+  rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// Draws the frame-rate line in the lower left corner with the scene's font,
+// over the finished frame, leaving every bit of OpenGL state as it found it.
+void DrawFrameRate(NSOpenGLView*, void* context) {
+  Shown* s = static_cast<Shown*>(context);
+  GlymmerView* view = s->view;
+  if (!s->fpsText[0] || !view->ssMain || view->ssMain->textureCount < 1 ||
+      !view->ssMain->textures)
+    return;
+  unsigned int font = view->ssMain->textures[0].glName;
+  if (!font) return;
+  int width = static_cast<int>(view->bounds().size.width);
+  int height = static_cast<int>(view->bounds().size.height);
+  if (width < 1 || height < 1) return;
+
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  glMatrixMode(GL_TEXTURE);
+  glPushMatrix();
+  glLoadIdentity();
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(0, width, 0, height, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+
+  glViewport(0, 0, width, height);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_CULL_FACE);
+  glDisable(GL_FOG);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+  float size = std::min(32.0f, std::max(10.0f, height / 24.0f));
+  float margin = size / 2;
+  float length = static_cast<float>(std::string(s->fpsText).size());
+  // A dark band behind the letters keeps them readable over the mosaic.
+  glDisable(GL_TEXTURE_2D);
+  glColor4f(0, 0, 0, 0.6f);
+  glBegin(GL_QUADS);
+  glVertex2f(0, 0);
+  glVertex2f(2 * margin + 0.75f * length * size + size, 0);
+  glVertex2f(2 * margin + 0.75f * length * size + size, 2 * margin + size);
+  glVertex2f(0, 2 * margin + size);
+  glEnd();
+  glEnable(GL_TEXTURE_2D);
+  // DrawString centres the line on the origin; its first letter starts
+  // 0.375 letter widths per letter left of it.
+  glTranslatef(margin + 0.375f * length * size, margin + size / 2, 0);
+  DrawString(s->fpsText, size, 1.0f, font);
+
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_TEXTURE);
+  glPopMatrix();
+  glPopAttrib();
+}
+
+class OnScreenEngine {
+public:
+  explicit OnScreenEngine(const Options& o) : options(o) {}
+  ~OnScreenEngine() { DestroyAll(); }
+
+  int Run();
+
+private:
+  bool OpenViews();
+  bool OpenWindowView(bool preview);
+  bool OpenFullScreenViews();
+  bool OpenHackView();
+  Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size);
+  void Loop();
+  void Handle(const WindowEvent& e);
+  void Tick(Shown* s);
+  double DueTime(const Shown* s) const;
+  void WaitForStop();
+  void Report();
+  void DestroyAll();
+  Shown* Find(unsigned long window);
+
+  const Options& options;
+  X11Display x;
+  std::vector<std::unique_ptr<Shown>> shown;
+  bool quit = false;
+  bool pointerKnown = false;
+  int pointerX = 0, pointerY = 0;
+  double startTime = 0;
+  double cpuAtFirstFrame = -1;
+  double timeAtFirstFrame = -1;
+  uint64_t framesAtFirstFrame = 0;
+};
+
+Shown* OnScreenEngine::Find(unsigned long window) {
+  for (auto& s : shown)
+    if (s->window.nativeWindow == window) return s.get();
+  return nullptr;
+}
+
+Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize size) {
+  std::unique_ptr<Shown> s(new Shown);
+  s->number = static_cast<int>(shown.size()) + 1;
+  s->window = window;
+  s->ownWindow = ownWindow;
+  s->size = size;
+  GlymmerView* view = new GlymmerView;
+  bool preview = options.preview;
+  if (!view->initWithFrame(NSMakeRect(0, 0, size.width, size.height), preview)) {
+    std::fprintf(stderr, "glymmer: the view could not be created\n");
+    delete view;
+    return nullptr;
+  }
+  s->view = view;
+  shown.push_back(std::move(s));
+  Shown* added = shown.back().get();
+  // The window is held by `added`, whose address stays put.
+  view->SetWindow(&added->window);
+  view->setFrameSize(size);
+  if (options.showFps) view->glView->SetPresentHook(DrawFrameRate, added);
+  view->startAnimation();
+  added->drawable = view->glView->openGLContext()->makeCurrentContext();
+  if (options.verbose) {
+    const Screen* screen = added->window.screen();
+    std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in window 0x%lx on screen %d%s%s\n",
+                 added->number, size.width, size.height, added->window.nativeWindow,
+                 screen->screenNumber(),
+                 screen->screenNumber() == mainScreen()->screenNumber() ? " (main)" : "",
+                 preview ? ", preview" : "");
+  }
+  return added;
+}
+
+bool OnScreenEngine::OpenWindowView(bool preview) {
+  const Screen* main = mainScreen();
+  NSRect rect = NSMakeRect(0, 0, preview ? 320 : 960, preview ? 200 : 540);
+  if (options.sizeGiven) {
+    rect.size.width = options.width;
+    rect.size.height = options.height;
+  }
+  const Geometry& g = options.geometry;
+  if (g.hasSize) {
+    rect.size.width = g.width;
+    rect.size.height = g.height;
+  }
+  if (!options.sizeGiven && !g.hasSize) {
+    // The default size never exceeds the main monitor.
+    rect.size.width = std::min(rect.size.width, main->width);
+    rect.size.height = std::min(rect.size.height, main->height);
+  }
+  NSSize root = x.RootSize();
+  if (g.hasPosition) {
+    rect.origin.x = g.xFromRight ? root.width - rect.size.width - g.x : g.x;
+    rect.origin.y = g.yFromBottom ? root.height - rect.size.height - g.y : g.y;
+  } else {
+    // Centred on the main monitor.
+    rect.origin.x = std::floor(main->x + (main->width - rect.size.width) / 2);
+    rect.origin.y = std::floor(main->y + (main->height - rect.size.height) / 2);
+    rect.origin.x = std::max(0.0, rect.origin.x);
+    rect.origin.y = std::max(0.0, rect.origin.y);
+  }
+  NSWindow window;
+  if (!x.OpenWindow(rect, false, "Glymmer", &window)) return false;
+  // The window manager may have given another size than the one asked for.
+  NSSize size = rect.size;
+  x.WindowSize(window, &size);
+  Shown* s = AddView(window, true, size);
+  if (!s) {
+    x.CloseWindow(&window);
+    return false;
+  }
+  return s->drawable;
+}
+
+bool OnScreenEngine::OpenFullScreenViews() {
+  for (int i = 0; i < ScreenCount(); ++i) {
+    const Screen* screen = ScreenAt(i);
+    NSRect rect = NSMakeRect(screen->x, screen->y, screen->width, screen->height);
+    NSWindow window;
+    if (!x.OpenWindow(rect, true, "Glymmer", &window)) return false;
+    if (!AddView(window, true, rect.size)) {
+      x.CloseWindow(&window);
+      return false;
+    }
+  }
+  if (shown.empty()) return false;
+  if (!x.GrabInput(shown.front()->window))
+    std::fprintf(stderr, "glymmer: cannot take the keyboard; click or move the pointer to end\n");
+  // Motion counts from where the pointer is once the windows are up.
+  pointerKnown = x.PointerPosition(&pointerX, &pointerY);
+  return true;
+}
+
+bool OnScreenEngine::OpenHackView() {
+  unsigned long id = 0;
+  if (options.windowIdGiven) {
+    id = options.windowId;
+  } else if (const char* named = std::getenv("XSCREENSAVER_WINDOW")) {
+    if (!ParseWindowId(named, &id)) {
+      std::fprintf(stderr, "glymmer: XSCREENSAVER_WINDOW=\"%s\" is not a window id\n", named);
+      return false;
+    }
+  } else if (options.root) {
+    id = x.Root();
+  } else {
+    std::fprintf(stderr, "glymmer: no window to draw into\n");
+    return false;
+  }
+  NSWindow window;
+  NSSize size;
+  if (!x.AdoptWindow(id, &window, &size)) return false;
+  Shown* s = AddView(window, false, size);
+  if (!s) return false;
+  if (!s->drawable) {
+    x.PaintBlack(s->window);
+    return false;
+  }
+  return true;
+}
+
+bool OnScreenEngine::OpenViews() {
+  switch (options.mode) {
+    case RunMode::FullScreen:
+      return OpenFullScreenViews();
+    case RunMode::Hack:
+      return OpenHackView();
+    case RunMode::Preview:
+      return OpenWindowView(true);
+    default:
+      return OpenWindowView(options.preview);
+  }
+}
+
+double OnScreenEngine::DueTime(const Shown* s) const {
+  const GlymmerView* view = s->view;
+  if (!view->initialized) return 0;  // the set-up tick: at once
+  return view->animtime + view->animationTimeInterval() + kTickMargin;
+}
+
+void OnScreenEngine::Tick(Shown* s) {
+  GlymmerView* view = s->view;
+  bool wasReady = view->glReady;
+  uint64_t before = view->glView->PresentedFrames();
+  view->animateOneFrame();
+  if (options.verbose && !view->isAnimating())
+    std::fprintf(stderr, "glymmer: view %d stays black: it is not on the main screen\n", s->number);
+  if (options.verbose && !wasReady && view->glReady) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::fprintf(stderr, "glymmer: view %d: OpenGL set up for %.0fx%.0f, viewport %d %d %d %d\n",
+                 s->number, view->bounds().size.width, view->bounds().size.height, viewport[0],
+                 viewport[1], viewport[2], viewport[3]);
+  }
+  uint64_t after = view->glView->PresentedFrames();
+  if (after == before) return;
+  double now = CFAbsoluteTimeGetCurrent();
+  if (s->firstFrameTime < 0) {
+    s->firstFrameTime = now;
+    s->firstFrame = after;
+    s->secondStart = now;
+    s->presentedAtSecond = after;
+    if (timeAtFirstFrame < 0) {
+      timeAtFirstFrame = now;
+      cpuAtFirstFrame = CpuSeconds();
+      for (auto& other : shown) framesAtFirstFrame += other->view->glView->PresentedFrames();
+    }
+  }
+  s->lastFrameTime = now;
+  if (now - s->secondStart >= 1.0) {
+    double rate = static_cast<double>(after - s->presentedAtSecond) / (now - s->secondStart);
+    std::snprintf(s->fpsText, sizeof s->fpsText, "FPS: %.1f", rate);
+    s->secondStart = now;
+    s->presentedAtSecond = after;
+  }
+}
+
+void OnScreenEngine::Handle(const WindowEvent& e) {
+  Shown* s = Find(e.window);
+  bool fullScreen = options.mode == RunMode::FullScreen;
+  bool hack = options.mode == RunMode::Hack;
+  switch (e.kind) {
+    case WindowEvent::kKey:
+      if (fullScreen || (!hack && e.escape)) quit = true;
+      break;
+    case WindowEvent::kButton:
+      if (fullScreen) quit = true;
+      break;
+    case WindowEvent::kMotion:
+      if (fullScreen) {
+        if (!pointerKnown) {
+          pointerX = e.rootX;
+          pointerY = e.rootY;
+          pointerKnown = true;
+        } else if (std::abs(e.rootX - pointerX) + std::abs(e.rootY - pointerY) > kMotionSlack) {
+          quit = true;
+        }
+      }
+      break;
+    case WindowEvent::kResize:
+      if (s && !s->gone && (e.width != s->size.width || e.height != s->size.height)) {
+        s->size.width = e.width;
+        s->size.height = e.height;
+        s->view->setFrameSize(s->size);
+        if (options.verbose)
+          std::fprintf(stderr, "glymmer: view %d: window resized to %dx%d\n", s->number, e.width,
+                       e.height);
+      }
+      break;
+    case WindowEvent::kClose:
+      if (!hack) quit = true;
+      break;
+    case WindowEvent::kDestroyed:
+      if (s) s->gone = true;
+      // A hack waits for its SIGTERM; the other modes end with their window.
+      if (!hack) quit = true;
+      break;
+    case WindowEvent::kExpose:
+      // Views that no longer draw stay black; the others draw again soon.
+      if (s && !s->gone && (!s->view->isAnimating() || !s->drawable)) x.PaintBlack(s->window);
+      break;
+  }
+}
+
+void OnScreenEngine::Loop() {
+  double end = options.secondsGiven && options.mode != RunMode::Hack
+                   ? startTime + options.seconds
+                   : HUGE_VAL;
+  while (!gStopSignal && !quit) {
+    WindowEvent e;
+    while (!quit && x.NextEvent(&e)) Handle(e);
+    if (quit || gStopSignal) break;
+    double now = CFAbsoluteTimeGetCurrent();
+    if (now >= end) break;
+    double next = std::min(end, now + kLongestWait);
+    for (auto& s : shown) {
+      if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
+      if (now >= DueTime(s.get())) {
+        Tick(s.get());
+        now = CFAbsoluteTimeGetCurrent();
+        if (!s->view->isAnimating()) continue;
+      }
+      next = std::min(next, DueTime(s.get()));
+    }
+    x.Flush();
+    double wait = next - CFAbsoluteTimeGetCurrent();
+    if (wait > 0) x.WaitForEvents(wait);
+  }
+}
+
+void OnScreenEngine::WaitForStop() {
+  // A hack that exits by itself counts as crashed: wait for the daemon's
+  // SIGTERM, keeping the window black meanwhile.
+  while (!gStopSignal) {
+    if (x.IsOpen()) {
+      WindowEvent e;
+      while (x.NextEvent(&e)) {
+        Shown* s = Find(e.window);
+        if (e.kind == WindowEvent::kExpose && s && !s->gone) x.PaintBlack(s->window);
+        if (e.kind == WindowEvent::kDestroyed && s) s->gone = true;
+      }
+      x.WaitForEvents(kLongestWait);
+    } else {
+      timespec pause{0, 250 * 1000 * 1000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+}
+
+void OnScreenEngine::Report() {
+  if (!options.verbose || timeAtFirstFrame < 0) return;
+  double now = CFAbsoluteTimeGetCurrent();
+  double cpu = CpuSeconds() - cpuAtFirstFrame;
+  uint64_t frames = 0;
+  for (auto& s : shown) {
+    uint64_t presented = s->view->glView->PresentedFrames();
+    frames += presented;
+    if (s->firstFrameTime < 0 || s->lastFrameTime <= s->firstFrameTime) continue;
+    double seconds = s->lastFrameTime - s->firstFrameTime;
+    std::fprintf(stderr, "glymmer: view %d: %llu frames in %.2f s, %.1f frames per second\n",
+                 s->number, static_cast<unsigned long long>(presented - s->firstFrame), seconds,
+                 static_cast<double>(presented - s->firstFrame) / seconds);
+  }
+  frames -= framesAtFirstFrame;
+  if (frames > 0)
+    std::fprintf(stderr, "glymmer: CPU time %.2f ms per frame (%llu frames in %.2f s)\n",
+                 1000.0 * cpu / static_cast<double>(frames), static_cast<unsigned long long>(frames),
+                 now - timeAtFirstFrame);
+}
+
+void OnScreenEngine::DestroyAll() {
+  // Each view cleans its scene up with its own context current; then the
+  // windows made here go, and last the connection.
+  for (auto& s : shown) {
+    if (!s->view) continue;
+    delete s->view;
+    s->view = nullptr;
+    if (options.verbose) std::fprintf(stderr, "glymmer: view %d destroyed\n", s->number);
+  }
+  for (auto& s : shown)
+    if (s->ownWindow && !s->gone) x.CloseWindow(&s->window);
+  shown.clear();
+  x.Close();
+}
+
+int OnScreenEngine::Run() {
+  bool hack = options.mode == RunMode::Hack;
+  for (const std::string& w : options.warnings) std::fprintf(stderr, "glymmer: %s\n", w.c_str());
+  startTime = CFAbsoluteTimeGetCurrent();
+  if (!x.Open(nullptr) || !LoadMonitorScreens(x.Native())) {
+    if (!hack) return 1;
+    WaitForStop();
+    return 0;
+  }
+  if (!OpenViews()) {
+    if (!hack) {
+      DestroyAll();
+      return 1;
+    }
+    WaitForStop();
+    DestroyAll();
+    return 0;
+  }
+  Loop();
+  Report();
+  DestroyAll();
+  return 0;
+}
+
+}  // namespace
+
+int RunOnScreen(const Options& options) {
+  OnScreenEngine engine(options);
+  return engine.Run();
+}

@@ -1,0 +1,194 @@
+// ConfigureSheet: the configuration sheet of GlymmerView, which edits the
+// view's in-memory settings and saves them to the preference store.
+
+#include "host/GlymmerView.h"
+
+#include "host/Settings.h"
+#include "host/SettingsTable.h"
+#include "platform/Alert.h"
+#include "platform/Bundle.h"
+#include "platform/OpenPanel.h"
+#include "platform/ScreenSaverDefaults.h"
+#include "platform/SheetLayout.h"
+#include "platform/Workspace.h"
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A setting as an integer control's value. Values outside what a control can
+// hold are brought to its nearest end rather than wrapped.
+int ControlValue(int64_t value) {
+  if (value < INT_MIN) return INT_MIN;
+  if (value > INT_MAX) return INT_MAX;
+  return static_cast<int>(value);
+}
+
+int CheckState(bool on) { return on ? NSOnState : NSOffState; }
+
+std::string PicPathText(const char* picPath) {
+  return std::string(picPath, strnlen(picPath, kPicPathMaxText + 1));
+}
+
+// The folder above `folder` (no trailing "/"), lexically.
+std::string ParentFolder(const std::string& folder) {
+  size_t slash = folder.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return folder.substr(0, slash);
+}
+
+const char* Key(SettingIndex index) { return kSettingKeys[index].key; }
+
+template <void (GlymmerView::*Operation)(void*)>
+void Send(void* owner, void* sender) {
+  (static_cast<GlymmerView*>(owner)->*Operation)(sender);
+}
+
+}  // namespace
+
+NSPanel* GlymmerView::configureSheet() {
+  if (!configureSheetWindow) {
+    NibConnections c(this);
+    c.Window("configureSheet", &configureSheetWindow);
+    c.CheckBox("oMainMonitorOnly", &oMainMonitorOnly);
+    c.CheckBox("oShowCaption", &oShowCaption);
+    c.IntegerControl("oPicSize", &oPicSize);
+    c.IntegerControl("oCharSize", &oCharSize);
+    c.PopUp("oCharType", &oCharType);
+    c.IntegerControl("oPicDelay", &oPicDelay);
+    c.CheckBox("oMLFirst", &oMLFirst);
+    c.TitledButton("oPicPath", &oPicPath);
+    c.Handler("configureSheet_save", Send<&GlymmerView::configureSheet_save>);
+    c.Handler("configureSheet_cancel", Send<&GlymmerView::configureSheet_cancel>);
+    c.Handler("configureSheet_defaults", Send<&GlymmerView::configureSheet_defaults>);
+    c.Handler("configureSheet_directory", Send<&GlymmerView::configureSheet_directory>);
+    c.Handler("configureSheet_openwebsite", Send<&GlymmerView::configureSheet_openwebsite>);
+    c.Handler("configureSheet_update", Send<&GlymmerView::configureSheet_update>);
+    loadNibNamed("GlymmerSS", &c);
+  }
+  if (!configureSheetWindow) return nullptr;
+
+  // From memory, not from the store: unsaved edits of an earlier opening are
+  // gone.
+  oMainMonitorOnly->setState(CheckState(MainMonitorOnly));
+  oCharSize->setIntValue(ControlValue(mySettings.CHARSIZE));
+  oCharType->setIntValue(mySettings.CHARTYPE);
+  oPicDelay->setIntValue(ControlValue(mySettings.PICDELAY));
+  oPicSize->setIntValue(ControlValue(mySettings.PIC_SIZE));
+  oPicPath->setTitle(PicPathText(mySettings.PicPath));
+  oShowCaption->setState(CheckState(mySettings.SHOWCAPTION));
+  oMLFirst->setState(CheckState(mySettings.MLFIRST));
+  configureSheet_updatestates();
+  return configureSheetWindow;
+}
+
+void GlymmerView::configureSheet_save(void*) {
+  if (!configureSheetWindow) return;
+  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
+
+  // Only a box that is on counts: off and mixed both save as false.
+  MainMonitorOnly = oMainMonitorOnly->state() == NSOnState;
+  if (store) store->setBool(MainMonitorOnly, Key(kSettingMainMonitorOnly));
+
+  mySettings.SHOWCAPTION = oShowCaption->state() == NSOnState;
+  mySettings.MLFIRST = oMLFirst->state() == NSOnState;
+  mySettings.PICDELAY = oPicDelay->intValue();
+  mySettings.PIC_SIZE = oPicSize->intValue();
+  mySettings.CHARSIZE = oCharSize->intValue();
+  mySettings.fCHARSIZE = static_cast<float>(static_cast<double>(mySettings.CHARSIZE) / 100.0);
+  mySettings.CHARTYPE = oCharType->indexOfSelectedItem();
+
+  bool saved = false;
+  if (store) {
+    store->setBool(mySettings.SHOWCAPTION, Key(kSettingShowCaption));
+    store->setBool(mySettings.MLFIRST, Key(kSettingMLFirst));
+    store->setInteger(mySettings.CHARSIZE, Key(kSettingCharSize));
+    store->setInteger(mySettings.CHARTYPE, Key(kSettingCharType));
+    store->setInteger(mySettings.PICDELAY, Key(kSettingPicDelay));
+    store->setInteger(mySettings.PIC_SIZE, Key(kSettingPicSize));
+    store->setObject(oPicPath->title().c_str(), Key(kSettingPicPath));
+    saved = store->synchronize();
+  }
+  if (!saved) {
+    // The sheet still ends, but the person is told that the choices will not
+    // be there next time instead of finding out later.
+    std::string where = store && !store->FilePath().empty() ? store->FilePath() : "the configuration folder";
+    AlertPanel* alert =
+        NSGetCriticalAlertPanel("ERROR", ("The settings could not be saved to " + where + ".").c_str(), "OK");
+    runModalForWindow(alert);
+    alert->close();
+  }
+  endSheet(configureSheetWindow);
+}
+
+void GlymmerView::configureSheet_cancel(void*) {
+  if (!configureSheetWindow) return;
+  endSheet(configureSheetWindow);
+}
+
+void GlymmerView::configureSheet_defaults(void*) {
+  if (!configureSheetWindow) return;
+  oMainMonitorOnly->setState(CheckState(kSettingKeys[kSettingMainMonitorOnly].defaultNumber != 0));
+  oCharSize->setIntValue(ControlValue(kSettingKeys[kSettingCharSize].defaultNumber));
+  oPicDelay->setIntValue(ControlValue(kSettingKeys[kSettingPicDelay].defaultNumber));
+  oPicSize->setIntValue(ControlValue(kSettingKeys[kSettingPicSize].defaultNumber));
+  oCharType->selectItemAtIndex(ControlValue(kSettingKeys[kSettingCharType].defaultNumber));
+  // The folder is the one setting that changes in memory at once.
+  DefaultPicturePath(mySettings.PicPath);
+  oPicPath->setTitle(PicPathText(mySettings.PicPath));
+  oShowCaption->setState(CheckState(kSettingKeys[kSettingShowCaption].defaultNumber != 0));
+  oMLFirst->setState(CheckState(kSettingKeys[kSettingMLFirst].defaultNumber != 0));
+  configureSheet_updatestates();
+}
+
+void GlymmerView::configureSheet_directory(void*) {
+  if (!configureSheetWindow) return;
+  const std::vector<std::string> types = {"jpg", "gif", "png", "JPG", "GIF", "PNG"};
+  NSOpenPanel* panel = NSOpenPanel::openPanel();
+  panel->setAllowsMultipleSelection(false);
+  panel->setCanChooseFiles(false);
+  panel->setCanChooseDirectories(true);
+  panel->setTitle("Select Picture Folder");
+  if (panel->runModalForDirectory(PicPathText(mySettings.PicPath), "", types) != NSOKButton) return;
+  // The folder is kept without a trailing "/"; loading the settings adds it.
+  for (const std::string& path : panel->filenames()) {
+    CopyPicPath(mySettings.PicPath, path.c_str());
+    oPicPath->setTitle(path);
+  }
+}
+
+// The "website" is Glymmer's own documentation, which is there without a
+// network: the README installed as <prefix>/share/doc/glymmer/README.md (the
+// resources being <prefix>/share/glymmer), or, for a program run from the
+// build tree, the README.md of the source tree above its resources/ folder.
+// When neither exists, the installed address is still the one offered.
+std::string GlymmerView::WebsiteAddress() {
+  std::string above = ParentFolder(Bundle::bundleForClass()->resourcePath());
+  std::string installedDocs = (above == "/" ? std::string() : above) + "/doc/glymmer";
+  std::string found = Bundle(installedDocs).pathForResource("README", "md");
+  if (found.empty()) found = Bundle(above).pathForResource("README", "md");
+  if (found.empty()) found = installedDocs + "/README.md";
+  return FileAddressForPath(found);
+}
+
+void GlymmerView::configureSheet_openwebsite(void*) {
+  if (!configureSheetWindow) return;
+  std::string address = WebsiteAddress();
+  if (!address.empty()) OpenAddressWithDesktop(address);
+}
+
+void GlymmerView::configureSheet_update(void*) { configureSheet_updatestates(); }
+
+void GlymmerView::configureSheet_updatestates() {}
+
+void GlymmerView::ReleaseConfigureSheet() {
+  delete configureSheetWindow;
+  configureSheetWindow = nullptr;
+  oMainMonitorOnly = oShowCaption = oMLFirst = oPicPath = nullptr;
+  oPicSize = oCharSize = oPicDelay = nullptr;
+  oCharType = nullptr;
+}

@@ -1,0 +1,126 @@
+// WindowGL: desktop OpenGL on an EGL window surface.
+
+#include "platform/WindowGL.h"
+
+#include "platform/EGLDisplayShared.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+
+struct WindowGL::Impl {
+  void* xDisplay = nullptr;
+  EGLDisplay display = EGL_NO_DISPLAY;
+  EGLConfig config = nullptr;
+  EGLContext context = EGL_NO_CONTEXT;
+  EGLSurface surface = EGL_NO_SURFACE;
+  unsigned long visual = 0;
+};
+
+WindowGL::WindowGL() : impl(new Impl) {}
+
+WindowGL::~WindowGL() { Destroy(); }
+
+bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visualId) {
+  Destroy();
+  if (!xDisplay || !window) return false;
+  impl->display = AcquireX11Display(xDisplay);
+  if (impl->display == EGL_NO_DISPLAY) return false;
+  impl->xDisplay = xDisplay;
+  if (!ChooseConfigForVisual(impl->display, visualId, &impl->config)) {
+    std::fprintf(stderr,
+                 "glymmer: no OpenGL configuration draws with the visual 0x%lx of window 0x%lx\n",
+                 visualId, window);
+    Destroy();
+    return false;
+  }
+  impl->visual = visualId;
+  impl->context = CreateCompatibilityContext(impl->display, impl->config);
+  if (impl->context == EGL_NO_CONTEXT) {
+    Destroy();
+    return false;
+  }
+  // Drawing goes to the back buffer and swaps show whole frames.
+  const EGLint attributes[] = {EGL_RENDER_BUFFER, EGL_BACK_BUFFER, EGL_NONE};
+  impl->surface = eglCreateWindowSurface(impl->display, impl->config,
+                                         static_cast<EGLNativeWindowType>(window), attributes);
+  if (impl->surface == EGL_NO_SURFACE) {
+    std::fprintf(stderr, "glymmer: cannot draw into window 0x%lx (EGL error 0x%x)\n", window,
+                 eglGetError());
+    Destroy();
+    return false;
+  }
+  if (!MakeCurrent()) {
+    std::fprintf(stderr, "glymmer: cannot use the OpenGL context of window 0x%lx (EGL error 0x%x)\n",
+                 window, eglGetError());
+    Destroy();
+    return false;
+  }
+  // Several windows are drawn one after another on one thread, so a swap
+  // must never wait for the monitor: with one wait per window the frame rate
+  // would fall to the refresh rate divided by the number of windows. Ticks
+  // pace the frames instead.
+  eglSwapInterval(impl->display, 0);
+  return true;
+}
+
+bool WindowGL::MakeCurrent() {
+  if (impl->context == EGL_NO_CONTEXT || impl->surface == EGL_NO_SURFACE) return false;
+  if (!eglBindAPI(EGL_OPENGL_API)) return false;
+  return eglMakeCurrent(impl->display, impl->surface, impl->surface, impl->context) == EGL_TRUE;
+}
+
+bool WindowGL::SwapBuffers() {
+  if (impl->surface == EGL_NO_SURFACE) return false;
+  return eglSwapBuffers(impl->display, impl->surface) == EGL_TRUE;
+}
+
+void WindowGL::Destroy() {
+  if (impl->display == EGL_NO_DISPLAY) return;
+  if (impl->context != EGL_NO_CONTEXT && eglGetCurrentContext() == impl->context)
+    eglMakeCurrent(impl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (impl->surface != EGL_NO_SURFACE) eglDestroySurface(impl->display, impl->surface);
+  if (impl->context != EGL_NO_CONTEXT) eglDestroyContext(impl->display, impl->context);
+  impl->surface = EGL_NO_SURFACE;
+  impl->context = EGL_NO_CONTEXT;
+  impl->display = EGL_NO_DISPLAY;
+  impl->visual = 0;
+  ReleaseX11Display(impl->xDisplay);
+  impl->xDisplay = nullptr;
+}
+
+bool WindowGL::IsValid() const { return impl->surface != EGL_NO_SURFACE; }
+
+int WindowGL::Width() const {
+  EGLint w = 0;
+  if (impl->surface == EGL_NO_SURFACE || !eglQuerySurface(impl->display, impl->surface, EGL_WIDTH, &w))
+    return 0;
+  return w;
+}
+
+int WindowGL::Height() const {
+  EGLint h = 0;
+  if (impl->surface == EGL_NO_SURFACE ||
+      !eglQuerySurface(impl->display, impl->surface, EGL_HEIGHT, &h))
+    return 0;
+  return h;
+}
+
+unsigned long WindowGL::Visual() const { return impl->visual; }
+
+bool WindowGL::ReadPixels(std::vector<unsigned char>& rgba) const {
+  int w = Width(), h = Height();
+  if (w <= 0 || h <= 0) return false;
+  rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+  return glGetError() == GL_NO_ERROR;
+}
+
+unsigned long WindowGL::PreferredVisual(void* xDisplay, unsigned long preferred) {
+  EGLDisplay display = AcquireX11Display(xDisplay);
+  if (display == EGL_NO_DISPLAY) return 0;
+  unsigned long visual = PreferredWindowVisual(display, preferred);
+  ReleaseX11Display(xDisplay);
+  return visual;
+}

@@ -1,0 +1,120 @@
+#!/bin/bash
+# glymmer --configure end to end on a private Xvfb server: the settings
+# dialog appears; Escape ends it and stores nothing; Return presses Save,
+# which stores every setting; SIGTERM ends it; without a display it says so.
+# Usage: check_configure.sh BUILD_DIR SOURCE_DIR
+set -u
+build=$1
+glymmer=$build/app/glymmer
+work=$(mktemp -d)
+xvfb=
+
+cleanup() {
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# No display: a clear message and a failure status.
+env -u DISPLAY XDG_CONFIG_HOME="$work/none" "$glymmer" --configure 2>"$work/err"
+rc=$?
+[ $rc -eq 1 ] || fail "without a display the status is $rc, expected 1"
+grep -q "needs a display" "$work/err" || fail "without a display it said: $(cat "$work/err")"
+
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory XDG_CONFIG_HOME="$work/config"
+store="$work/config/glymmer/kvGlymmerSS.ini"
+mkdir -p "$work/config/glymmer"
+
+# Starts the dialog and waits until its window is there.
+start() {
+  "$glymmer" --configure 2>"$work/err" &
+  pid=$!
+  win=$(timeout 10 xdotool search --sync --name '^Glymmer Settings$' 2>/dev/null | head -n1)
+  [ -n "$win" ] || fail "the settings window did not appear ($(cat "$work/err"))"
+}
+
+# Presses a key in the dialog until the program ends (at most 10 s); the
+# program must end with status 0.
+press_until_gone() {
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    xdotool windowfocus "$win" 2>/dev/null
+    xdotool key "$1" 2>/dev/null
+    sleep 0.2
+  done
+  kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "$1 did not end the dialog"; }
+  wait "$pid"
+  rc=$?
+  [ $rc -eq 0 ] || fail "the dialog ended with status $rc after $1"
+}
+
+printf '[kvGlymmerSS]\nversion=1.0\nPicSize=500\nPicPath=/some/pics\n' >"$store"
+
+# Escape: cancels; the store stays as it was.
+cp "$store" "$work/before"
+start
+if [ -n "${GLYMMER_KEEP_FRAMES:-}" ] && command -v convert >/dev/null; then
+  mkdir -p "$build/test-output"
+  sleep 0.5
+  convert x:root "$build/test-output/configure.png"
+fi
+press_until_gone Escape
+cmp -s "$store" "$work/before" || fail "Escape changed the store: $(cat "$store")"
+
+# SIGTERM: ends at once, storing nothing.
+start
+kill -TERM "$pid"
+for _ in $(seq 50); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && { kill -KILL "$pid"; fail "SIGTERM did not end the dialog"; }
+wait "$pid"
+rc=$?
+[ $rc -eq 0 ] || fail "the dialog ended with status $rc after SIGTERM"
+cmp -s "$store" "$work/before" || fail "SIGTERM changed the store"
+
+# Return: Save has the focus and writes every key but "version", the values
+# the controls can show (absent keys read 0, which the controls bring to
+# their lowest values).
+start
+press_until_gone Return
+expected='[kvGlymmerSS]
+version=1.0
+PicSize=500
+PicPath=/some/pics/
+MainMonitorOnly=false
+ShowCaption=false
+MLFirst=false
+CharSize=1
+CharType=0
+PicDelay=5'
+[ "$(cat "$store")" = "$expected" ] || fail "after Save the store holds:
+$(cat "$store")
+expected:
+$expected"
+
+# A number typed and not yet confirmed counts: Alt+N goes to the number of
+# letters, Alt+S presses Save without leaving the field.
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+n ctrl+a 2>/dev/null
+xdotool type --delay 20 777 2>/dev/null
+press_until_gone alt+s
+grep -qx 'PicSize=777' "$store" || fail "the typed number was not saved:
+$(cat "$store")"
+
+echo "PASS"

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# glymmer under the real xscreensaver daemon: on a private Xvfb, a fresh home
+# whose ~/.xscreensaver lists glymmer as the only hack, the daemon is started
+# and told to blank the screen; the screen must then show glymmer's mosaic
+# (not black, and moving), and stopping the daemon must end glymmer in order.
+#
+#   tests/check_xscreensaver.sh BUILD_DIR [SOURCE_DIR] [SCREENSHOT.png [SECONDS]]
+#
+# SCREENSHOT.png keeps the second screenshot, taken SECONDS (default 0.5)
+# after the first one showed the mosaic, for a person to look at.
+#
+# Run as root, the daemon and its hack run as the user "nobody", since
+# xscreensaver launches no hacks for root. Needs Xvfb, xscreensaver and the
+# build's glymmer and glymmer-xshot.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+screenshot=${3:-}
+pause=${4:-0.5}
+glymmer=$build/app/glymmer
+xshot=$build/tools/glymmer-xshot/glymmer-xshot
+
+fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
+for tool in Xvfb xscreensaver xscreensaver-command; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
+done
+[ -x "$glymmer" ] && [ -x "$xshot" ] || fail "build glymmer and glymmer-xshot in $build first"
+
+work=$(mktemp -d)
+xvfb_pid=""
+saver_pid=""
+cleanup() {
+  if [ -n "$saver_pid" ] && kill -0 "$saver_pid" 2>/dev/null; then
+    kill "$saver_pid" 2>/dev/null || true
+    wait "$saver_pid" 2>/dev/null || true
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The daemon's user: ourselves, or "nobody" for root.
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+fi
+home=$work/home
+config=$work/config
+mkdir -p "$home" "$config/glymmer"
+cat >"$config/glymmer/kvGlymmerSS.ini" <<EOF
+[kvGlymmerSS]
+version=1.0
+MainMonitorOnly=false
+ShowCaption=true
+MLFirst=true
+CharSize=20
+CharType=0
+PicSize=3000
+PicDelay=120
+PicPath=$source_dir/resources/pics/
+EOF
+# One hack, always that one, no fading, no locking, no splash.
+cat >"$home/.xscreensaver" <<EOF
+timeout:	0:30:00
+cycle:		0:00:00
+lock:		False
+fade:		False
+unfade:		False
+splash:		False
+dpmsEnabled:	False
+mode:		one
+selected:	0
+programs:	"Glymmer" $glymmer -root --verbose \\n\\
+
+EOF
+chmod 755 "$work"
+[ ${#as_user[@]} -eq 0 ] || chown -R 65534:65534 "$home" "$config"
+
+# Xvfb picks a free display and names it on the descriptor given.
+Xvfb -displayfd 3 -screen 0 320x240x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.05
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$work/display")"
+
+log=$work/xscreensaver.log
+env HOME="$home" XDG_CONFIG_HOME="$config" DISPLAY="$DISPLAY" "${as_user[@]}" \
+  xscreensaver --no-splash --verbose >"$log" 2>&1 &
+saver_pid=$!
+for _ in $(seq 100); do
+  xscreensaver-command -time >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xscreensaver-command -time >/dev/null 2>&1 || fail "the xscreensaver daemon does not answer"
+xscreensaver-command -activate >/dev/null || fail "xscreensaver-command -activate failed"
+
+# Wait for the mosaic to fill in, then two screenshots apart.
+lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
+hash_of() { sed -n 's/.* hash=\([0-9a-f]*\).*/\1/p' <<<"$1"; }
+first=""
+for _ in $(seq 100); do
+  first=$("$xshot") || true
+  if [ -n "$first" ] && awk -v l="$(lit "$first")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
+  sleep 0.1
+done
+grep -q "glymmer: view 1: .* in window" "$log" || fail "the daemon did not start glymmer"
+awk -v l="$(lit "$first")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen stays black: $first"
+sleep "$pause"
+second=$("$xshot" ${screenshot:+--png "$screenshot"}) || fail "cannot read the screen"
+[ "$(hash_of "$first")" != "$(hash_of "$second")" ] || fail "the screen does not change"
+awk -v l="$(lit "$second")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen went black: $second"
+
+# Stopping the daemon stops glymmer with SIGTERM; it ends in order.
+xscreensaver-command -exit >/dev/null 2>&1 || true
+for _ in $(seq 100); do
+  kill -0 "$saver_pid" 2>/dev/null || break
+  sleep 0.1
+done
+for _ in $(seq 50); do
+  grep -q "glymmer: view 1 destroyed" "$log" && break
+  sleep 0.1
+done
+grep -q "glymmer: view 1 destroyed" "$log" || fail "glymmer did not end in order"
+echo "xscreensaver check passed: $first; then $second"
