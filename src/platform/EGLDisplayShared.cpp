@@ -114,6 +114,10 @@ EGLDisplay AcquireX11Display(void* xDisplay) {
       return EGL_NO_DISPLAY;
     }
     entry.display = d;
+    // Keep the driver loaded for the life of the process, as the off-screen
+    // display does: terminating this display when its last window goes would
+    // otherwise unload the driver, losing its one-time set-up memory each time.
+    if (sharedDisplay == EGL_NO_DISPLAY) sharedDisplay = OpenDisplay();
   }
   ++entry.users;
   return entry.display;
