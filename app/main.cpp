@@ -4,6 +4,8 @@
 #include "Engine.h"
 #include "Options.h"
 
+#include "host/SettingOverrides.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,13 +32,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.showHelp) {
-    std::fputs(UsageText(), stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
   if (options.showVersion) {
     std::printf("glymmer %s\n", GLYMMER_VERSION);
     return 0;
   }
+  if (options.mode == RunMode::Configure && options.settingsGiven) {
+    // The dialog saves what it shows: a run's settings would end up stored.
+    std::fprintf(stderr,
+                 "glymmer: setting options apply to one run; --configure changes the stored "
+                 "settings and takes none\n");
+    return 2;
+  }
+  // Every view this process creates applies them after loading the store.
+  *ProcessSettingOverrides() = options.overrides;
   InstallStopHandlers();
   RunMode mode = options.mode;
   if (mode == RunMode::Default) {

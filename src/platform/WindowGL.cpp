@@ -27,7 +27,7 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   impl->display = AcquireX11Display(xDisplay);
   if (impl->display == EGL_NO_DISPLAY) return false;
   impl->xDisplay = xDisplay;
-  if (!ChooseConfigForVisual(impl->display, visualId, &impl->config)) {
+  if (!ChooseConfigForVisual(impl->display, xDisplay, visualId, &impl->config)) {
     std::fprintf(stderr,
                  "glymmer: no OpenGL configuration draws with the visual 0x%lx of window 0x%lx\n",
                  visualId, window);
