@@ -114,6 +114,9 @@ bool WindowGL::ReadPixels(std::vector<unsigned char>& rgba) const {
   int w = Width(), h = Height();
   if (w <= 0 || h <= 0) return false;
   rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+  // Errors that earlier drawing left behind are not this read's.
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   return glGetError() == GL_NO_ERROR;
