@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
 #include "platform/ScreenSaverDefaults.h"
+#include "support/Xvfb.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -82,34 +83,6 @@ double PacedRate(bool fixedTimer, double seconds) {
   return rate;
 }
 
-// A private Xvfb; its display name, or "" when it cannot start.
-std::string StartXvfb(int width, int height, pid_t* pid) {
-  int fds[2];
-  if (pipe(fds) != 0) return "";
-  std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  std::string fd = std::to_string(fds[1]);
-  *pid = fork();
-  if (*pid == 0) {
-    close(fds[0]);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(), "-nolisten",
-           "tcp", "-noreset", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string number;
-  pollfd p{fds[0], POLLIN, 0};
-  while (poll(&p, 1, 20000) > 0) {
-    char c;
-    if (read(fds[0], &c, 1) <= 0 || c == '\n') break;
-    number += c;
-  }
-  close(fds[0]);
-  return number.empty() ? "" : ":" + number;
-}
-
 // Runs glymmer's window mode for `seconds` and returns its report.
 std::string RunWindowMode(const std::string& display, const std::string& configHome, int width,
                           int height, double seconds) {
@@ -155,23 +128,21 @@ int main(int argc, char** argv) {
     int width, height, glyphs;
   };
   const Run runs[] = {{320, 240, 300}, {320, 240, 15000}, {640, 480, 15000}, {960, 540, 15000}};
-  pid_t xvfb = -1;
-  std::string display = StartXvfb(1024, 768, &xvfb);
-  if (display.empty()) {
+  Xvfb xvfb;
+  if (!xvfb.Start(1024, 768)) {
     std::fprintf(stderr, "Xvfb cannot start\n");
     return 1;
   }
   std::printf("window mode on Xvfb, %.0f s each:\n", seconds);
   for (const Run& r : runs) {
     WriteSettings(configHome, r.glyphs);
-    std::string report = RunWindowMode(display, configHome, r.width, r.height, seconds);
+    std::string report = RunWindowMode(xvfb.Display(), configHome, r.width, r.height, seconds);
     double fps = Number(report, "frames per second");
     double cpu = Number(report, "ms per frame");
     std::printf("  %4dx%-4d %5d glyphs: %5.1f frames per second, CPU time %6.2f ms per frame\n",
                 r.width, r.height, r.glyphs, fps, cpu);
   }
-  kill(xvfb, SIGTERM);
-  waitpid(xvfb, nullptr, 0);
+  xvfb.Stop();
   std::string cleanup = "rm -rf " + configHome;
   return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

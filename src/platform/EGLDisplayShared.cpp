@@ -240,5 +240,8 @@ EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
     // Drivers without profile support give a compatibility context by default.
     context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
   }
+  if (context == EGL_NO_CONTEXT)
+    std::fprintf(stderr, "glymmer: cannot create an OpenGL context (EGL error 0x%x)\n",
+                 eglGetError());
   return context;
 }

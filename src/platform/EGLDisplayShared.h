@@ -45,5 +45,6 @@ bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* co
 // after a failed MakeCurrent cannot reach another view's context.
 void ReleaseCurrentContext();
 
-// Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT.
+// Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT
+// (with the reason on standard error).
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config);

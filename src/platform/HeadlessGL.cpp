@@ -38,8 +38,6 @@ bool HeadlessGL::Create(int width, int height) {
   }
   impl->context = CreateCompatibilityContext(impl->display, impl->config);
   if (impl->context == EGL_NO_CONTEXT) {
-    std::fprintf(stderr, "glymmer: cannot create an OpenGL context (EGL error 0x%x)\n",
-                 eglGetError());
     Destroy();
     return false;
   }

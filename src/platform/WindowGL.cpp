@@ -37,8 +37,6 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   impl->visual = visualId;
   impl->context = CreateCompatibilityContext(impl->display, impl->config);
   if (impl->context == EGL_NO_CONTEXT) {
-    std::fprintf(stderr, "glymmer: cannot create an OpenGL context (EGL error 0x%x)\n",
-                 eglGetError());
     Destroy();
     return false;
   }
