@@ -12,7 +12,8 @@
 #    dialog sees the installed description in the one folder it reads them
 #    from, lists Glymmer with its description, understands every option of
 #    the line (it drops options it cannot match to the description) and runs
-#    the installed hack with them in its preview.
+#    the installed hack with them in its preview, which shows the mosaic in a
+#    window whose visual the dialog chose.
 #
 #   tests/check_xscreensaver_install.sh BUILD_DIR [SOURCE_DIR]
 #
@@ -145,7 +146,8 @@ EOF
 saver_file "glymmer $args --verbose" >"$home/.xscreensaver"
 chown -R "$user:$user" "$home" "$config" "$work/pics"
 
-Xvfb -displayfd 3 -screen 0 320x240x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+# Large enough for the settings dialog, whose preview must lie on the screen.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break
@@ -226,13 +228,22 @@ env HOME="$home" XDG_CONFIG_HOME="$config" PATH="$path" DISPLAY="$DISPLAY" \
   'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$(dirname "$description")" "$config_dir" \
   "${as_user[@]}" xscreensaver-settings --debug >"$dialog_log" 2>&1 &
 pids+=($!)
+# The dialog may restart its preview as it settles: follow the latest one
+# until it shows the mosaic. Its window has a visual of the dialog's choosing,
+# which need not be one that EGL names.
+previews() { sed -n 's/.*forked \([0-9]*\) (glymmer).*/\1/p' "$dialog_log"; }
 preview=""
+shot=""
 for _ in $(seq 150); do
-  preview=$(sed -n 's/.*forked \([0-9]*\) (glymmer).*/\1/p' "$dialog_log" | tail -n 1)
-  [ -n "$preview" ] && break
+  preview=$(previews | tail -n 1)
+  if [ -n "$preview" ] && [ "$(readlink "/proc/$preview/exe" 2>/dev/null)" = "$stage/usr/bin/glymmer" ]; then
+    preview_window=$(tr '\0' '\n' <"/proc/$preview/cmdline" | sed -n '/^--window-id$/{n;p}')
+    shot=$("$xshot" --window "$preview_window" 2>/dev/null) || true
+    if [ -n "$shot" ] && awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
+  fi
   sleep 0.1
 done
-[ -z "$preview" ] || pids+=("$preview")
+for p in $(previews); do pids+=("$p"); done
 grep -q "reading $config_dir/glymmer.xml" "$dialog_log" || fail "the dialog did not read glymmer.xml"
 ! grep -q "WARNING: glymmer" "$dialog_log" ||
   fail "the dialog does not understand the line: $(grep "WARNING: glymmer" "$dialog_log")"
@@ -241,14 +252,11 @@ composed=$(sed -n 's/.*scheduling preview "\(.*\)"/\1/p' "$dialog_log" | tail -n
 for word in $args; do
   grep -qF -- " $word" <<<" $composed" || fail "the dialog dropped $word: it runs '$composed'"
 done
-for _ in $(seq 50); do
-  [ -r "/proc/$preview/exe" ] && [ "$(readlink "/proc/$preview/exe")" = "$stage/usr/bin/glymmer" ] && break
-  sleep 0.1
-done
 [ "$(readlink "/proc/$preview/exe")" = "$stage/usr/bin/glymmer" ] ||
   fail "the dialog's preview is not the installed glymmer"
-tr '\0' ' ' <"/proc/$preview/cmdline" | grep -q -- "--window-id" ||
-  fail "the preview was not given the dialog's window"
+[ -n "$preview_window" ] || fail "the preview was not given the dialog's window"
+awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }' ||
+  fail "the dialog's preview stays black: $shot $(grep '^glymmer:' "$dialog_log")"
 kill "$preview" 2>/dev/null || true
 cmp -s "$store" "$work/store.before" || fail "the preview changed the stored preferences"
 echo "dialog: read $config_dir/glymmer.xml, kept every option and previews with '$composed'"
