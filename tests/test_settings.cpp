@@ -654,7 +654,8 @@ bool Set(SettingIndex key, const std::string& value, SettingOverrides* v, std::s
 }  // namespace
 
 TEST(SettingOptions, NamesAreDistinctAndRangesHoldTheDefaultsAndMatchTheSheet) {
-  const std::string layout = ReadFileBytes(std::string(GLYMMER_SOURCE_DIR) + "/resources/GlymmerSS.ui");
+  const std::string layout =
+      ReadFileBytes(std::string(GLYMMER_SOURCE_DIR) + "/resources/GlymmerSS.ui");
   ASSERT_FALSE(layout.empty());
   std::vector<std::string> names;
   for (const SettingOption& o : kSettingOptions) {

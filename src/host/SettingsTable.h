@@ -99,4 +99,3 @@ constexpr SettingOption kSettingOptions[] = {
     {kSettingMainMonitorOnly, OptionKind::Switch, "--main-monitor-only", "--all-monitors", 0, 0,
      "Only on the main monitor", nullptr, nullptr, nullptr, nullptr, nullptr, 0},
 };
-constexpr int kSettingOptionCount = static_cast<int>(sizeof kSettingOptions / sizeof kSettingOptions[0]);
