@@ -11,9 +11,25 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 volatile std::sig_atomic_t gStopSignal = 0;
 
-static void OnStopSignal(int signal) { gStopSignal = signal; }
+// Whether a stop signal is a normal way out (exit status 0) rather than a
+// cut-short run (128 + the signal).
+static volatile std::sig_atomic_t gStopExitsCleanly = 0;
+// Seconds the run has to end in order after a stop signal.
+constexpr unsigned kStopGrace = 5;
+
+static void OnStopSignal(int signal) {
+  if (gStopSignal) return;
+  gStopSignal = signal;
+  // A run stuck in the GL driver (its X server gone, say) never returns to
+  // its loop; the alarm ends it all the same.
+  alarm(kStopGrace);
+}
+
+static void OnStopOverdue(int) { _exit(gStopExitsCleanly ? 0 : 128 + gStopSignal); }
 
 void InstallStopHandlers() {
   struct sigaction action;
@@ -22,6 +38,8 @@ void InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnStopOverdue;
+  sigaction(SIGALRM, &action, nullptr);
 }
 
 int main(int argc, char** argv) {
@@ -59,6 +77,9 @@ int main(int argc, char** argv) {
     mode = RunMode::Window;
   }
   if (mode == RunMode::Window && options.preview) mode = RunMode::Preview;
+  // On screen a stop signal is the normal way out (xscreensaver ends its
+  // hacks so); a render it cuts short reports the signal.
+  gStopExitsCleanly = mode != RunMode::Render;
   switch (mode) {
     case RunMode::Render:
       return RunRender(options);
