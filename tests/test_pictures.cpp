@@ -623,6 +623,13 @@ TEST(PictureGrid, RefusesMissingEmptyAndCorruptFilesAndBlacksOutMissingRows) {
   badCrc[badCrc.size() - 20] ^= 0x55;  // inside the image data
   std::string zeroWidth = png;
   zeroWidth[16] = zeroWidth[17] = zeroWidth[18] = zeroWidth[19] = 0;
+  // GIF frames with a side of 0 (found by fuzzing): gdk-pixbuf's GIF module
+  // complains on standard error and gives up; the picture must be refused.
+  std::string gif = Gif(2, 2, {kRed, kGreen, kBlue, kWhite}, {{0, 1, 2, 3}});
+  ASSERT_TRUE(Decode(dir.Write("whole.gif", gif)).ok());
+  std::string gifZeroWidth = gif, gifZeroHeight = gif;
+  gifZeroWidth[38] = gifZeroWidth[39] = 0;  // the frame's width
+  gifZeroHeight[40] = gifZeroHeight[41] = 0;
   struct Case {
     const char* what;
     std::string bytes;
@@ -634,6 +641,8 @@ TEST(PictureGrid, RefusesMissingEmptyAndCorruptFilesAndBlacksOutMissingRows) {
       {"PNG signature and garbage", png.substr(0, 8) + std::string(200, '\x5a')},
       {"JPEG signature and garbage", jpeg.substr(0, 3) + std::string(500, '\x33')},
       {"GIF signature and garbage", "GIF89a" + std::string(300, '\x7f')},
+      {"GIF frame of width 0", gifZeroWidth},
+      {"GIF frame of height 0", gifZeroHeight},
   };
   for (const Case& c : cases) {
     Grid g = Decode(dir.Write("case.png", c.bytes));

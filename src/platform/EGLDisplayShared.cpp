@@ -1,4 +1,4 @@
-// EGLDisplayShared: one reference-counted EGL display for off-screen work.
+// EGLDisplayShared: one EGL display for off-screen work, kept once opened.
 
 #include "platform/EGLDisplayShared.h"
 
@@ -74,7 +74,7 @@ EGLDisplay OpenDisplay() {
 
 EGLDisplay AcquireHeadlessDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex);
-  if (displayUsers == 0) {
+  if (sharedDisplay == EGL_NO_DISPLAY) {
     sharedDisplay = OpenDisplay();
     if (sharedDisplay == EGL_NO_DISPLAY) {
       std::fprintf(stderr, "glymmer: no EGL display can render OpenGL off screen\n");
@@ -88,11 +88,10 @@ EGLDisplay AcquireHeadlessDisplay() {
 void ReleaseHeadlessDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex);
   if (displayUsers == 0) return;
+  // The display itself stays initialised (see the header).
   if (--displayUsers == 0) {
     eglMakeCurrent(sharedDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglTerminate(sharedDisplay);
     eglReleaseThread();
-    sharedDisplay = EGL_NO_DISPLAY;
   }
 }
 
@@ -117,6 +116,10 @@ EGLDisplay AcquireX11Display(void* xDisplay) {
       return EGL_NO_DISPLAY;
     }
     entry.display = d;
+    // Keep the driver loaded for the life of the process, as the off-screen
+    // display does: terminating this display when its last window goes would
+    // otherwise unload the driver, losing its one-time set-up memory each time.
+    if (sharedDisplay == EGL_NO_DISPLAY) sharedDisplay = OpenDisplay();
   }
   ++entry.users;
   return entry.display;

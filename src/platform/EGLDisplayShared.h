@@ -1,7 +1,11 @@
 // EGLDisplayShared: the process's EGL displays: one for off-screen rendering,
 // and one per X11 connection for views in windows. Internal to the platform
-// layer: a display is initialised on first use and terminated when its last
-// user lets go, so several views can come and go.
+// layer. The off-screen display is initialised on first use and stays
+// initialised for the life of the process, so several views can come and go:
+// terminating it would unload the driver, and each reload loses the driver's
+// one-time set-up memory and costs a reload of the driver. A display on an X11
+// connection is terminated when its last user lets go, as the connection may
+// be closed after.
 #pragma once
 
 // Native handles are passed as plain integers and pointers, so EGL's
