@@ -338,6 +338,18 @@ TEST_F(StoreTest, KillingTheWriterLeavesTheOldOrTheNewStoreWhole) {
       for (int64_t g = first;; ++g)
         if (!WriteGeneration(store, g)) _exit(3);
     }
+    // Every other round lets the writer finish at least one generation
+    // first, so that slow machines (a sanitizer build, a loaded CI) still
+    // see stores replaced; the kill then lands at a random moment after.
+    if (round % 2 == 1) {
+      struct stat before;
+      bool known = stat(StoreFile().c_str(), &before) == 0;
+      for (int wait = 0; wait < 400; ++wait) {
+        struct stat now;
+        if (known && stat(StoreFile().c_str(), &now) == 0 && now.st_ino != before.st_ino) break;
+        usleep(5000);
+      }
+    }
     usleep(std::uniform_int_distribution<int>(0, 15000)(random));
     kill(child, SIGKILL);
     int status = 0;
