@@ -5,6 +5,8 @@
 #include "Engine.h"
 
 #include "host/GlymmerView.h"
+#include "host/SettingOverrides.h"
+#include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
 #include "platform/Screens.h"
@@ -193,6 +195,8 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
                  screen->screenNumber(),
                  screen->screenNumber() == mainScreen()->screenNumber() ? " (main)" : "",
                  preview ? ", preview" : "");
+    std::fprintf(stderr, "glymmer: view %d: settings: %s\n", added->number,
+                 DescribeSettings(view->mySettings, view->MainMonitorOnly).c_str());
   }
   return added;
 }
@@ -471,6 +475,9 @@ void OnScreenEngine::DestroyAll() {
 int OnScreenEngine::Run() {
   bool hack = options.mode == RunMode::Hack;
   for (const std::string& w : options.warnings) std::fprintf(stderr, "glymmer: %s\n", w.c_str());
+  if (options.verbose)
+    std::fprintf(stderr, "glymmer: resources in %s\n",
+                 Bundle::bundleForClass()->resourcePath().c_str());
   startTime = CFAbsoluteTimeGetCurrent();
   if (!x.Open(nullptr) || !LoadMonitorScreens(x.Native())) {
     if (!hack) return 1;

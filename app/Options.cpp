@@ -2,6 +2,7 @@
 
 #include "Options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -73,6 +74,48 @@ bool ParseOffset(const std::string& text, size_t* pos, int* value, bool* negativ
   return true;
 }
 
+// The settings part of --help, from the table the options are parsed by.
+std::string SettingsUsage() {
+  std::string out;
+  for (const SettingOption& o : kSettingOptions) {
+    std::string head = std::string("  ") + o.name;
+    // The dialog's label, in the lower case of the lines around it.
+    std::string what = o.label;
+    if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
+        !std::isupper(static_cast<unsigned char>(what[1])))
+      what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    int64_t def = kSettingKeys[o.setting].defaultNumber;
+    switch (o.kind) {
+      case OptionKind::Number:
+        head += " N";
+        what += ", " + std::to_string(o.low) + " to " + std::to_string(o.high) + " (default " +
+                std::to_string(def) + ")";
+        break;
+      case OptionKind::Choice:
+        head += " WORD";
+        what += ": ";
+        for (int i = 0; i < o.choiceCount; ++i) what += std::string(i ? ", " : "") + o.choices[i];
+        what += std::string(" (default ") + o.choices[def] + ")";
+        break;
+      case OptionKind::Folder:
+        head += " PATH";
+        what += "; a picture file stands for its folder";
+        break;
+      case OptionKind::Switch:
+        head += std::string(", ") + o.offName;
+        what += def ? ", or not (default: on)" : ", or not (default: off)";
+        break;
+    }
+    if (head.size() > 21) {
+      out += head + "\n";
+      head.clear();
+    }
+    head.resize(22, ' ');
+    out += head + what + "\n";
+  }
+  return out;
+}
+
 }  // namespace
 
 bool ParseWindowId(const std::string& text, unsigned long* id) {
@@ -116,8 +159,9 @@ bool ParseGeometry(const std::string& text, Geometry* g) {
   return true;
 }
 
-const char* UsageText() {
-  return "Usage: glymmer [MODE] [OPTIONS]\n"
+std::string UsageText() {
+  std::string text =
+      "Usage: glymmer [MODE] [OPTIONS]\n"
          "\n"
          "Glymmer shows your pictures as a mosaic of flying letters.\n"
          "Every option may be written with one dash or two (-root, --root).\n"
@@ -142,10 +186,15 @@ const char* UsageText() {
          "  --geometry G        window size and place, as X writes it: WxH+X+Y\n"
          "  --fps               show the frame rate; --no-fps hides it\n"
          "  --seconds S         end after S seconds (not as a hack)\n"
-         "  --verbose           report each view's set-up, its frame rate and CPU time\n"
+         "  --verbose           report the resource folder, each view's settings and\n"
+         "                      set-up, its frame rate and CPU time\n"
          "  -visual V, -install, -noinstall, -mono\n"
          "                      accepted from xscreensaver; Glymmer always draws in\n"
          "                      colour with the window's own visual\n"
+         "\n"
+         "Settings for this run (each wins over the stored preference, which stays as\n"
+         "it is; xscreensaver's settings dialog passes them to the hack):\n"
+         "%SETTINGS%"
          "\n"
          "Render options:\n"
          "  --size WxH          frame size (default 1920x1080)\n"
@@ -157,7 +206,11 @@ const char* UsageText() {
          "  --seed N            start the virtual clock at N seconds; the same seed\n"
          "                      and options give the same frames\n"
          "  --preview           draw as the small settings preview does\n"
-         "  --quiet             no progress lines\n";
+         "  --quiet             no progress lines\n"
+         "  --verbose           report the resource folder and the settings used\n";
+  size_t at = text.find("%SETTINGS%");
+  text.replace(at, 10, SettingsUsage());
+  return text;
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
@@ -324,6 +377,23 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         continue;
       }
       o->seedGiven = true;
+    } else if (bool off = false; const SettingOption* setting = FindSettingOption(arg, &off)) {
+      // The settings for this run; each wins over the stored preference.
+      if (setting->kind == OptionKind::Switch) {
+        if (hasInlineValue) {
+          if (!fail("option " + arg + " takes no value")) return false;
+          continue;
+        }
+      } else if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      std::string problem;
+      if (!SetSettingOption(*setting, off, v, &o->overrides, &problem)) {
+        if (!fail(problem)) return false;
+        continue;
+      }
+      o->settingsGiven = true;
     } else {
       if (!fail("unknown option '" + std::string(argv[i]) + "' (see glymmer --help)")) return false;
     }

@@ -4,6 +4,8 @@
 // --size and -size), as screen-saver daemons and people both write them.
 #pragma once
 
+#include "host/SettingOverrides.h"
+
 #include <string>
 #include <vector>
 
@@ -40,6 +42,8 @@ struct Options {
   bool root = false;          // --root: the daemon's window or the root window
   bool windowIdGiven = false;
   unsigned long windowId = 0; // --window-id ID: draw into this window
+  SettingOverrides overrides; // the setting options (--glyphs, --folder, ...)
+  bool settingsGiven = false; // at least one of them was given
   std::vector<std::string> warnings;  // problems passed over in the hack mode
   bool showHelp = false;
   bool showVersion = false;
@@ -61,4 +65,4 @@ bool ParseWindowId(const std::string& text, unsigned long* id);
 bool ParseGeometry(const std::string& text, Geometry* geometry);
 
 // The --help text.
-const char* UsageText();
+std::string UsageText();

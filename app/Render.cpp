@@ -4,6 +4,8 @@
 #include "Engine.h"
 
 #include "host/GlymmerView.h"
+#include "host/SettingOverrides.h"
+#include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/ImageFile.h"
 #include "platform/OpenGLView.h"
@@ -59,6 +61,12 @@ int RunRender(const Options& o) {
     std::fprintf(stderr, "glymmer: the view could not be created\n");
     delete view;
     return 1;
+  }
+  if (o.verbose) {
+    std::fprintf(stderr, "glymmer: resources in %s\n",
+                 Bundle::bundleForClass()->resourcePath().c_str());
+    std::fprintf(stderr, "glymmer: settings: %s\n",
+                 DescribeSettings(view->mySettings, view->MainMonitorOnly).c_str());
   }
   view->SetWindow(&window);
   NSSize size;

@@ -4,14 +4,32 @@
 #include "Engine.h"
 #include "Options.h"
 
+#include "host/SettingOverrides.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 volatile std::sig_atomic_t gStopSignal = 0;
 
-static void OnStopSignal(int signal) { gStopSignal = signal; }
+// Whether a stop signal is a normal way out (exit status 0) rather than a
+// cut-short run (128 + the signal).
+static volatile std::sig_atomic_t gStopExitsCleanly = 0;
+// Seconds the run has to end in order after a stop signal.
+constexpr unsigned kStopGrace = 5;
+
+static void OnStopSignal(int signal) {
+  if (gStopSignal) return;
+  gStopSignal = signal;
+  // A run stuck in the GL driver (its X server gone, say) never returns to
+  // its loop; the alarm ends it all the same.
+  alarm(kStopGrace);
+}
+
+static void OnStopOverdue(int) { _exit(gStopExitsCleanly ? 0 : 128 + gStopSignal); }
 
 void InstallStopHandlers() {
   struct sigaction action;
@@ -20,6 +38,8 @@ void InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnStopOverdue;
+  sigaction(SIGALRM, &action, nullptr);
 }
 
 int main(int argc, char** argv) {
@@ -30,13 +50,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.showHelp) {
-    std::fputs(UsageText(), stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
   if (options.showVersion) {
     std::printf("glymmer %s\n", GLYMMER_VERSION);
     return 0;
   }
+  if (options.mode == RunMode::Configure && options.settingsGiven) {
+    // The dialog saves what it shows: a run's settings would end up stored.
+    std::fprintf(stderr,
+                 "glymmer: setting options apply to one run; --configure changes the stored "
+                 "settings and takes none\n");
+    return 2;
+  }
+  // Every view this process creates applies them after loading the store.
+  *ProcessSettingOverrides() = options.overrides;
   InstallStopHandlers();
   RunMode mode = options.mode;
   if (mode == RunMode::Default) {
@@ -48,6 +77,9 @@ int main(int argc, char** argv) {
     mode = RunMode::Window;
   }
   if (mode == RunMode::Window && options.preview) mode = RunMode::Preview;
+  // On screen a stop signal is the normal way out (xscreensaver ends its
+  // hacks so); a render it cuts short reports the signal.
+  gStopExitsCleanly = mode != RunMode::Render;
   switch (mode) {
     case RunMode::Render:
       return RunRender(options);

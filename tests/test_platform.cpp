@@ -77,3 +77,14 @@ TEST(HeadlessGL, DestroyTwiceIsHarmless) {
   EXPECT_FALSE(gl.IsValid());
   EXPECT_FALSE(gl.MakeCurrent());
 }
+
+TEST(HeadlessGL, ReadPixelsIsNotFailedByAnEarlierCallsError) {
+  HeadlessGL gl;
+  ASSERT_TRUE(gl.Create(8, 8));
+  glMatrixMode(GL_PROJECTION);
+  glOrtho(0, 0, 0, 0, -1, 1);  // an empty box: GL_INVALID_VALUE, left pending
+  std::vector<unsigned char> rgba;
+  EXPECT_TRUE(gl.ReadPixels(rgba)) << "a stale error was reported as the read's";
+  EXPECT_EQ(8u * 8u * 4u, rgba.size());
+  EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
+}

@@ -4,6 +4,7 @@
 
 #include "support/TestSupport.h"
 
+#include "host/SettingOverrides.h"
 #include "host/Settings.h"
 #include "host/SettingsTable.h"
 #include "platform/Bundle.h"
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -335,6 +338,18 @@ TEST_F(StoreTest, KillingTheWriterLeavesTheOldOrTheNewStoreWhole) {
       for (int64_t g = first;; ++g)
         if (!WriteGeneration(store, g)) _exit(3);
     }
+    // Every other round lets the writer finish at least one generation
+    // first, so that slow machines (a sanitizer build, a loaded CI) still
+    // see stores replaced; the kill then lands at a random moment after.
+    if (round % 2 == 1) {
+      struct stat before;
+      bool known = stat(StoreFile().c_str(), &before) == 0;
+      for (int wait = 0; wait < 400; ++wait) {
+        struct stat now;
+        if (known && stat(StoreFile().c_str(), &now) == 0 && now.st_ino != before.st_ino) break;
+        usleep(5000);
+      }
+    }
     usleep(std::uniform_int_distribution<int>(0, 15000)(random));
     kill(child, SIGKILL);
     int status = 0;
@@ -615,4 +630,225 @@ TEST(Screens, HeadlessRunHasOneMainScreenUnlessToldOtherwise) {
   EXPECT_EQ(2, ScreenCount()) << "a refused set-up leaves the list as it was";
   ResetScreens();
   EXPECT_EQ(1, ScreenCount());
+}
+
+// ---- Settings for one run (the hack options) -------------------------------
+
+namespace {
+
+// The lower, upper and value of the GtkAdjustment `id` in the sheet's layout.
+bool SheetRange(const std::string& layout, const std::string& id, long long out[3]) {
+  size_t at = layout.find("id=\"" + id + "\"");
+  if (at == std::string::npos) return false;
+  size_t end = layout.find("</object>", at);
+  const char* names[3] = {"lower", "upper", "value"};
+  for (int i = 0; i < 3; ++i) {
+    std::string tag = std::string("<property name=\"") + names[i] + "\">";
+    size_t p = layout.find(tag, at);
+    if (p == std::string::npos || p > end) return false;
+    out[i] = std::atoll(layout.c_str() + p + tag.size());
+  }
+  return true;
+}
+
+const SettingOption& OptionFor(SettingIndex key) {
+  for (const SettingOption& o : kSettingOptions)
+    if (o.setting == key) return o;
+  ADD_FAILURE() << "no option for " << kSettingKeys[key].key;
+  return kSettingOptions[0];
+}
+
+bool Set(SettingIndex key, const std::string& value, SettingOverrides* v, std::string* error,
+         bool off = false) {
+  return SetSettingOption(OptionFor(key), off, value, v, error);
+}
+
+}  // namespace
+
+TEST(SettingOptions, NamesAreDistinctAndRangesHoldTheDefaultsAndMatchTheSheet) {
+  const std::string layout =
+      ReadFileBytes(std::string(GLYMMER_SOURCE_DIR) + "/resources/GlymmerSS.ui");
+  ASSERT_FALSE(layout.empty());
+  std::vector<std::string> names;
+  for (const SettingOption& o : kSettingOptions) {
+    const SettingKey& key = kSettingKeys[o.setting];
+    ASSERT_EQ(0, std::strncmp(o.name, "--", 2)) << o.name;
+    names.push_back(o.name);
+    if (o.offName) names.push_back(o.offName);
+    EXPECT_EQ(o.kind == OptionKind::Switch, o.offName != nullptr) << o.name;
+    switch (o.kind) {
+      case OptionKind::Number: {
+        EXPECT_EQ(SettingType::Integer, key.type) << o.name;
+        EXPECT_LE(o.low, key.defaultNumber) << o.name;
+        EXPECT_GE(o.high, key.defaultNumber) << o.name;
+        const char* adjustment = o.setting == kSettingPicSize    ? "picSizeRange"
+                                 : o.setting == kSettingCharSize ? "charSizeRange"
+                                                                 : "picDelayRange";
+        long long range[3];
+        ASSERT_TRUE(SheetRange(layout, adjustment, range)) << adjustment;
+        EXPECT_EQ(range[0], o.low) << o.name << ": the sheet's lower bound";
+        EXPECT_EQ(range[1], o.high) << o.name << ": the sheet's upper bound";
+        EXPECT_EQ(range[2], key.defaultNumber) << o.name << ": the sheet's starting value";
+        break;
+      }
+      case OptionKind::Switch:
+        EXPECT_EQ(SettingType::Bool, key.type) << o.name;
+        break;
+      case OptionKind::Choice:
+        EXPECT_EQ(3, o.choiceCount) << "CHARTYPE takes 0, 1 and 2";
+        EXPECT_LT(key.defaultNumber, o.choiceCount);
+        break;
+      case OptionKind::Folder:
+        EXPECT_EQ(kSettingPicPath, o.setting);
+        break;
+    }
+  }
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted.end(), std::adjacent_find(sorted.begin(), sorted.end())) << "a name twice";
+  for (const std::string& n : names) {
+    bool off = false;
+    const SettingOption* found = FindSettingOption(n, &off);
+    ASSERT_NE(nullptr, found) << n;
+    EXPECT_EQ(off, found->offName && n == found->offName) << n;
+  }
+  bool off = false;
+  EXPECT_EQ(nullptr, FindSettingOption("--delay", &off));
+  EXPECT_EQ(nullptr, FindSettingOption("glyphs", &off)) << "callers pass the two-dash spelling";
+}
+
+TEST(SettingOptions, NumbersAreWholeAndWithinRangeElseNothingChanges) {
+  SettingOverrides v;
+  std::string error;
+  EXPECT_TRUE(Set(kSettingPicSize, "1", &v, &error));
+  EXPECT_EQ(1, v.number[kSettingPicSize]);
+  EXPECT_TRUE(Set(kSettingPicSize, "100000", &v, &error));
+  EXPECT_EQ(100000, v.number[kSettingPicSize]);
+  EXPECT_TRUE(v.given[kSettingPicSize]);
+  for (const char* bad : {"0", "100001", "-5", "", " 5", "5 ", "+5", "1e3", "12x", "3.5",
+                          "99999999999999999999", "0x10"}) {
+    error.clear();
+    EXPECT_FALSE(Set(kSettingPicSize, bad, &v, &error)) << "'" << bad << "' was taken";
+    EXPECT_EQ(100000, v.number[kSettingPicSize]) << "a refused value changed the override";
+    EXPECT_NE(std::string::npos, error.find("--glyphs")) << error;
+    EXPECT_EQ(std::string::npos, error.find('\n')) << "one line: " << error;
+  }
+  EXPECT_FALSE(Set(kSettingPicDelay, "4", &v, &error));
+  EXPECT_FALSE(v.given[kSettingPicDelay]);
+  EXPECT_TRUE(Set(kSettingPicDelay, "3600", &v, &error));
+  EXPECT_FALSE(Set(kSettingCharSize, "101", &v, &error));
+  EXPECT_TRUE(Set(kSettingCharSize, "05", &v, &error)) << "leading zeros are still decimal";
+  EXPECT_EQ(5, v.number[kSettingCharSize]);
+}
+
+TEST(SettingOptions, CaseWordsAndSwitches) {
+  SettingOverrides v;
+  std::string error;
+  const std::pair<const char*, int> words[] = {{"as-is", 0}, {"upper", 1}, {"lower", 2}};
+  for (const auto& w : words) {
+    ASSERT_TRUE(Set(kSettingCharType, w.first, &v, &error)) << w.first;
+    EXPECT_EQ(w.second, v.number[kSettingCharType]) << w.first;
+  }
+  for (const char* bad : {"Upper", "UPPER", "1", "", "lower "})
+    EXPECT_FALSE(Set(kSettingCharType, bad, &v, &error)) << bad;
+  EXPECT_EQ(2, v.number[kSettingCharType]);
+  EXPECT_NE(std::string::npos, error.find("as-is, upper, lower")) << error;
+
+  bool off = false;
+  const SettingOption* captions = FindSettingOption("--no-captions", &off);
+  ASSERT_TRUE(captions && off);
+  ASSERT_TRUE(SetSettingOption(*captions, true, "", &v, &error));
+  EXPECT_TRUE(v.given[kSettingShowCaption]);
+  EXPECT_EQ(0, v.number[kSettingShowCaption]);
+  ASSERT_TRUE(SetSettingOption(*captions, false, "", &v, &error));
+  EXPECT_EQ(1, v.number[kSettingShowCaption]) << "the later spelling wins";
+  const SettingOption* monitors = FindSettingOption("--all-monitors", &off);
+  ASSERT_TRUE(monitors && off);
+  EXPECT_EQ(kSettingMainMonitorOnly, monitors->setting);
+}
+
+TEST(SettingOptions, FolderIsMadeAbsoluteAndAPictureStandsForItsFolder) {
+  TempDir dir;
+  mkdir(dir.File("pics").c_str(), 0755);
+  dir.Write("pics/cat.jpg", "x");
+  SettingOverrides v;
+  std::string error;
+  ASSERT_TRUE(Set(kSettingPicPath, dir.File("pics"), &v, &error)) << error;
+  EXPECT_EQ(dir.File("pics") + "/", v.PicPath);
+  ASSERT_TRUE(Set(kSettingPicPath, dir.File("pics/"), &v, &error)) << error;
+  EXPECT_EQ(dir.File("pics") + "/", v.PicPath) << "no second separator";
+  ASSERT_TRUE(Set(kSettingPicPath, dir.File("pics/cat.jpg"), &v, &error)) << error;
+  EXPECT_EQ(dir.File("pics") + "/", v.PicPath) << "xscreensaver's dialog chooses a file";
+
+  std::vector<char> cwd(4096);
+  ASSERT_NE(nullptr, getcwd(cwd.data(), cwd.size()));
+  ASSERT_EQ(0, chdir(dir.Path().c_str()));
+  bool relative = Set(kSettingPicPath, "pics", &v, &error);
+  std::string got = v.PicPath;
+  ASSERT_EQ(0, chdir(cwd.data()));
+  ASSERT_TRUE(relative) << error;
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, realpath(dir.Path().c_str(), real));
+  EXPECT_TRUE(got == dir.File("pics") + "/" || got == std::string(real) + "/pics/")
+      << "a relative folder is taken from the working folder, got " << got;
+
+  std::string before = v.PicPath;
+  EXPECT_FALSE(Set(kSettingPicPath, dir.File("missing"), &v, &error));
+  EXPECT_NE(std::string::npos, error.find("--folder")) << error;
+  EXPECT_FALSE(Set(kSettingPicPath, "", &v, &error));
+  // A folder whose path does not fit the 1024-byte field is refused, not cut.
+  std::string deep = dir.Path();
+  while (deep.size() < 1030) {
+    deep += "/" + std::string(100, 'd');
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0755)) << deep;
+  }
+  EXPECT_FALSE(Set(kSettingPicPath, deep, &v, &error));
+  EXPECT_NE(std::string::npos, error.find("1024")) << error;
+  EXPECT_EQ(before, v.PicPath) << "a refused folder changed the override";
+}
+
+TEST(SettingOptions, ApplyReplacesOnlyWhatWasGiven) {
+  SETTINGS s;
+  s.PIC_SIZE = 7;
+  s.CHARSIZE = 9;
+  s.fCHARSIZE = 0.09f;
+  s.CHARTYPE = 2;
+  s.SHOWCAPTION = false;
+  s.MLFIRST = false;
+  s.PICDELAY = 33;
+  CopyPicPath(s.PicPath, "/stored/");
+  bool mainOnly = true;
+
+  SettingOverrides none;
+  SETTINGS same = s;
+  ApplySettingOverrides(none, &same, &mainOnly);
+  EXPECT_EQ(DescribeSettings(s, true), DescribeSettings(same, mainOnly))
+      << "nothing given changes nothing";
+  EXPECT_FLOAT_EQ(0.09f, same.fCHARSIZE);
+  EXPECT_TRUE(mainOnly);
+
+  SettingOverrides v;
+  std::string error;
+  TempDir dir;
+  ASSERT_TRUE(Set(kSettingCharSize, "5", &v, &error));
+  ASSERT_TRUE(Set(kSettingMainMonitorOnly, "", &v, &error, true));
+  ASSERT_TRUE(Set(kSettingMLFirst, "", &v, &error));
+  ASSERT_TRUE(Set(kSettingPicPath, dir.Path(), &v, &error));
+  ApplySettingOverrides(v, &s, &mainOnly);
+  EXPECT_EQ(5, s.CHARSIZE);
+  EXPECT_FLOAT_EQ(0.05f, s.fCHARSIZE) << "fCHARSIZE follows CHARSIZE";
+  EXPECT_FALSE(mainOnly);
+  EXPECT_TRUE(s.MLFIRST);
+  EXPECT_EQ(dir.Path() + "/", s.PicPath);
+  EXPECT_EQ(7, s.PIC_SIZE);
+  EXPECT_EQ(2, s.CHARTYPE);
+  EXPECT_FALSE(s.SHOWCAPTION);
+  EXPECT_EQ(33, s.PICDELAY);
+
+  EXPECT_EQ("glyphs 7, glyph-size 5, case lower, picture-delay 33, folder " + dir.Path() +
+                "/, builtin-first on, captions off, main-monitor-only off",
+            DescribeSettings(s, mainOnly));
+  s.CHARTYPE = 9;
+  EXPECT_NE(std::string::npos, DescribeSettings(s, true).find("case 9,"))
+      << "a stored case outside 0 to 2 is shown as its number";
 }

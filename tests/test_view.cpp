@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include "host/GlymmerView.h"
+#include "host/SettingOverrides.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
 #include "platform/ScreenSaverDefaults.h"
@@ -15,6 +16,9 @@
 #include <cstdlib>
 #include <cmath>
 #include <string>
+#include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +32,7 @@ protected:
     clock.Install();
   }
   void TearDown() override {
+    *ProcessSettingOverrides() = SettingOverrides();
     clock.Uninstall();
     ResetScreens();
     ScreenSaverDefaults::ForgetStoresForTesting();
@@ -281,5 +286,59 @@ TEST_F(ViewTest, DestroyingBeforeAnyTickAndAfterAFailedSetupIsSafe) {
   clock.now += 0.05;
   view->animateOneFrame();
   EXPECT_EQ(frames + 2, Presented(view)) << "the failed scene is still updated and drawn";
+  delete view;
+}
+
+// The engine's settings for one run reach every view created afterwards and
+// never the store: neither a store read as it is nor one that is reset.
+TEST_F(ViewTest, SettingsForTheRunWinOverTheStoreWhichStaysAsItWas) {
+  StoreSettings(false, 300);
+  const std::string storeFile = config.File("glymmer/kvGlymmerSS.ini");
+  const std::string stored = ReadFileBytes(storeFile);
+  ASSERT_FALSE(stored.empty());
+
+  SettingOverrides* run = ProcessSettingOverrides();
+  std::string error;
+  bool off = false;
+  for (const std::pair<const char*, const char*>& o :
+       {std::pair<const char*, const char*>{"--glyphs", "200"}, {"--glyph-size", "35"},
+        {"--case", "upper"}, {"--main-monitor-only", ""}, {"--no-captions", ""}}) {
+    const SettingOption* option = FindSettingOption(o.first, &off);
+    ASSERT_NE(nullptr, option) << o.first;
+    ASSERT_TRUE(SetSettingOption(*option, off, o.second, run, &error)) << error;
+  }
+
+  GlymmerView* view = MakeView();
+  EXPECT_EQ(200, view->mySettings.PIC_SIZE);
+  EXPECT_EQ(35, view->mySettings.CHARSIZE);
+  EXPECT_FLOAT_EQ(0.35f, view->mySettings.fCHARSIZE);
+  EXPECT_EQ(1, view->mySettings.CHARTYPE);
+  EXPECT_TRUE(view->MainMonitorOnly);
+  EXPECT_FALSE(view->mySettings.SHOWCAPTION);
+  EXPECT_EQ(120, view->mySettings.PICDELAY) << "what is not given comes from the store";
+  EXPECT_TRUE(view->mySettings.MLFIRST);
+  // The scene is set up with them too.
+  view->startAnimation();
+  view->animateOneFrame();
+  ASSERT_NE(nullptr, view->ssMain);
+  delete view;
+  EXPECT_EQ(stored, ReadFileBytes(storeFile)) << "the store was written";
+
+  // An empty store is reset to the defaults, and only the store gets them.
+  ASSERT_EQ(0, unlink(storeFile.c_str()));
+  ScreenSaverDefaults::ForgetStoresForTesting();
+  view = MakeView();
+  EXPECT_EQ(200, view->mySettings.PIC_SIZE);
+  EXPECT_TRUE(view->MainMonitorOnly);
+  delete view;
+  const std::string reset = ReadFileBytes(storeFile);
+  EXPECT_NE(std::string::npos, reset.find("PicSize=15000")) << reset;
+  EXPECT_NE(std::string::npos, reset.find("MainMonitorOnly=false")) << reset;
+  EXPECT_NE(std::string::npos, reset.find("CharType=0")) << reset;
+
+  *run = SettingOverrides();
+  ScreenSaverDefaults::ForgetStoresForTesting();
+  view = MakeView();
+  EXPECT_EQ(15000, view->mySettings.PIC_SIZE) << "cleared overrides leave the store in force";
   delete view;
 }

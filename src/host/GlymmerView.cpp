@@ -2,6 +2,7 @@
 
 #include "host/GlymmerView.h"
 
+#include "host/SettingOverrides.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
@@ -64,6 +65,9 @@ GlymmerView* GlymmerView::initWithFrame(NSRect frame, bool isPreview) {
   glReady = false;
 
   LoadSettings(&mySettings, &MainMonitorOnly);
+  // Settings given for this run (the engine's hack options) win over the
+  // store; the store is left as it is.
+  ApplySettingOverrides(*ProcessSettingOverrides(), &mySettings, &MainMonitorOnly);
 
   NSRect b = bounds();
   Scrn.size.width = b.size.width;

@@ -47,7 +47,8 @@ public:
   ~GlymmerView();  // cleans the scene up with the view's context current
 
   // Creation: the OpenGL child view, the settings (reset when their version is
-  // not "1.0"), ticks every 1/60 s. Null when the base view refuses the frame.
+  // not "1.0", then the process's SettingOverrides applied), ticks every
+  // 1/60 s. Null when the base view refuses the frame.
   GlymmerView* initWithFrame(NSRect frame, bool isPreview);
 
   // Decides whether this screen animates and clears it to opaque black.

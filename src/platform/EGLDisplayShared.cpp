@@ -3,6 +3,8 @@
 #include "platform/EGLDisplayShared.h"
 
 #include <EGL/eglext.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdio>
 #include <cstring>
@@ -160,12 +162,45 @@ unsigned long NativeVisual(EGLDisplay display, EGLConfig config) {
   return static_cast<unsigned long>(visual);
 }
 
+// The X server's description of a visual; false for 0 or an unknown id.
+bool VisualInfo(Display* x, unsigned long visualId, XVisualInfo* out) {
+  if (!visualId) return false;
+  XVisualInfo pattern;
+  std::memset(&pattern, 0, sizeof pattern);
+  pattern.visualid = visualId;
+  int count = 0;
+  XVisualInfo* found = XGetVisualInfo(x, VisualIDMask, &pattern, &count);
+  if (!found) return false;
+  bool ok = count > 0;
+  if (ok) *out = found[0];
+  XFree(found);
+  return ok;
+}
+
 }  // namespace
 
-bool ChooseConfigForVisual(EGLDisplay display, unsigned long visualId, EGLConfig* config) {
+bool ChooseConfigForVisual(EGLDisplay display, void* xDisplay, unsigned long visualId,
+                           EGLConfig* config) {
   if (!visualId) return false;
-  for (EGLConfig c : WindowConfigs(display, 1)) {
+  std::vector<EGLConfig> configs = WindowConfigs(display, 1);
+  for (EGLConfig c : configs) {
     if (NativeVisual(display, c) == visualId) {
+      *config = c;
+      return true;
+    }
+  }
+  // A server may offer many visuals of one format (GLX adds its own), of
+  // which EGL names only a few; a configuration whose visual has the same
+  // depth, class and colour masks draws into such a window as well. Windows
+  // that xscreensaver's settings dialog makes for a preview have one.
+  XVisualInfo wanted;
+  if (!xDisplay || !VisualInfo(static_cast<Display*>(xDisplay), visualId, &wanted)) return false;
+  for (EGLConfig c : configs) {
+    XVisualInfo have;
+    if (VisualInfo(static_cast<Display*>(xDisplay), NativeVisual(display, c), &have) &&
+        have.depth == wanted.depth && have.c_class == wanted.c_class &&
+        have.red_mask == wanted.red_mask && have.green_mask == wanted.green_mask &&
+        have.blue_mask == wanted.blue_mask) {
       *config = c;
       return true;
     }

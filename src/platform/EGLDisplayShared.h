@@ -30,8 +30,11 @@ void ReleaseX11Display(void* xDisplay);
 
 // Chooses a window configuration that renders desktop OpenGL into windows of
 // the X visual `visualId`: the first, in EGL's order (deepest colour, then
-// smallest buffers), whose native visual is that visual. False if none.
-bool ChooseConfigForVisual(EGLDisplay display, unsigned long visualId, EGLConfig* config);
+// smallest buffers), whose native visual is that visual, else the first whose
+// native visual has the same depth, class and colour masks (looked up on the
+// X display `xDisplay`, a Display*). False if none.
+bool ChooseConfigForVisual(EGLDisplay display, void* xDisplay, unsigned long visualId,
+                           EGLConfig* config);
 
 // The native visual of the first window configuration that renders desktop
 // OpenGL with at least 8 bits per colour, preferring `preferred` when a

@@ -94,6 +94,9 @@ int HeadlessGL::Height() const { return impl->height; }
 bool HeadlessGL::ReadPixels(std::vector<unsigned char>& rgba) const {
   if (impl->surface == EGL_NO_SURFACE) return false;
   rgba.assign(static_cast<size_t>(impl->width) * impl->height * 4, 0);
+  // Errors that earlier drawing left behind are not this read's.
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, impl->width, impl->height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   return glGetError() == GL_NO_ERROR;

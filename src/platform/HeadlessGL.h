@@ -38,7 +38,9 @@ public:
   int Height() const;
 
   // Reads the whole pbuffer as RGBA bytes, rows bottom first (GL's order).
-  // The context must be current. False when there is no surface.
+  // The context must be current. False when there is no surface or the read
+  // itself fails; errors that earlier GL calls left pending are cleared, not
+  // reported.
   bool ReadPixels(std::vector<unsigned char>& rgba) const;
 
   // GL_RENDERER of the context, or "" when none.

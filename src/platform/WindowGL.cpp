@@ -27,7 +27,7 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   impl->display = AcquireX11Display(xDisplay);
   if (impl->display == EGL_NO_DISPLAY) return false;
   impl->xDisplay = xDisplay;
-  if (!ChooseConfigForVisual(impl->display, visualId, &impl->config)) {
+  if (!ChooseConfigForVisual(impl->display, xDisplay, visualId, &impl->config)) {
     std::fprintf(stderr,
                  "glymmer: no OpenGL configuration draws with the visual 0x%lx of window 0x%lx\n",
                  visualId, window);
@@ -112,6 +112,9 @@ bool WindowGL::ReadPixels(std::vector<unsigned char>& rgba) const {
   int w = Width(), h = Height();
   if (w <= 0 || h <= 0) return false;
   rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+  // Errors that earlier drawing left behind are not this read's.
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   return glGetError() == GL_NO_ERROR;

@@ -49,7 +49,8 @@ public:
   unsigned long Visual() const;
 
   // Reads the back buffer as RGBA bytes, rows bottom first. The context must
-  // be current. False when there is no surface.
+  // be current. False when there is no surface or the read itself fails; errors
+  // that earlier GL calls left pending are cleared, not reported.
   bool ReadPixels(std::vector<unsigned char>& rgba) const;
 
   // The visual that windows made to be drawn into should have on the X11

@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# The installed hack and its description under the real xscreensaver, on a
+# private Xvfb. Glymmer is installed as a Debian package would be (prefix
+# /usr, staged in a temporary folder); a programs line is made from the
+# installed glymmer.xml the way the settings dialog makes one, with every
+# option moved off its default.
+#  - The daemon runs the installed hack (found through xscreensaver's hack
+#    folder) with exactly those options; the hack uses the installed
+#    resources and the options' values, draws the mosaic, and leaves the
+#    stored preferences as they were.
+#  - Where a private mount namespace can be had, xscreensaver's settings
+#    dialog sees the installed description in the one folder it reads them
+#    from, lists Glymmer with its description, understands every option of
+#    the line (it drops options it cannot match to the description) and runs
+#    the installed hack with them in its preview, which shows the mosaic in a
+#    window whose visual the dialog chose.
+#
+#   tests/check_xscreensaver_install.sh BUILD_DIR [SOURCE_DIR]
+#
+# Run as root, the daemon and the dialog run as the user "nobody", since
+# xscreensaver launches no hacks for root.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+xshot=$build/tools/glymmer-xshot/glymmer-xshot
+config_dir=/usr/share/xscreensaver/config  # where Debian's dialog reads descriptions
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "${log:-}" "${dialog_log:-}"; do [ -f "$f" ] && tail -n 15 "$f" >&2; done
+  exit 1
+}
+for tool in Xvfb xscreensaver xscreensaver-command; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
+done
+[ -x "$xshot" ] || fail "build glymmer-xshot in $build first"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  # Last started first: hacks and clients before the X server they draw on.
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 755 "$work"
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+
+# ---- Install as a package would ------------------------------------------
+stage=$work/stage
+DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log" >&2; fail "cmake --install failed (build everything first)"; }
+under() { case "$1" in /*) echo "$stage$1" ;; *) echo "$stage/usr/$1" ;; esac; }
+hack_dir=$(under "$(cache GLYMMER_XSCREENSAVER_HACK_DIR)")
+description=$(under "$(cache GLYMMER_XSCREENSAVER_CONFIG_DIR)")/glymmer.xml
+[ -e "$hack_dir/glymmer" ] && [ -f "$description" ] || fail "the hack or its description is missing"
+
+# ---- A programs line from the description --------------------------------
+# One element a line.
+elements=$(tr '\n\t' '  ' <"$description" | sed 's/</\n</g')
+attr() { sed -n "s/.* $1=\"\([^\"]*\)\".*/\1/p" <<<"$2"; }
+mkdir -p "$work/pics"
+cp "$source_dir/resources/pics/Chelsea.jpg" "$work/pics/"
+args=$(attr arg "$(grep '^<command ' <<<"$elements")")
+[ "$args" = "--root" ] || fail "the description's command is '$args', expected --root"
+expected=()  # "name value" pairs the hack's settings line must show
+while IFS= read -r e; do
+  case "$e" in
+    "<number "*)
+      # A slider to the middle of its range, a spin button to a fifth of
+      # its default: off the defaults, and a mosaic quick to draw.
+      low=$(attr low "$e")
+      high=$(attr high "$e")
+      default=$(attr default "$e")
+      if [ "$(attr type "$e")" = slider ]; then
+        value=$(((low + high) / 2))
+      else
+        value=$((default / 5 >= low ? default / 5 : low))
+      fi
+      [ "$value" != "$default" ] || value=$high
+      option=$(attr arg "$e")
+      args+=" ${option/\%/$value}"
+      name=${option%% *}
+      expected+=("${name#--} $value,")
+      ;;
+    "<boolean "*)
+      args+=" $(attr arg-set "$e")$(attr arg-unset "$e")"
+      ;;
+    "<file "*)
+      args+=" $(attr arg "$e" | sed "s|%|$work/pics|")"
+      expected+=("folder $work/pics/,")
+      ;;
+    "<option "*arg-set=*)
+      choice=$(attr arg-set "$e")  # the last one of the menu
+      ;;
+  esac
+done <<<"$elements"
+args+=" $choice"
+expected+=("case ${choice#* }," "builtin-first off," "captions off," "main-monitor-only on")
+[ ${#expected[@]} -eq 8 ] || fail "expected 8 settings from the description, found: ${expected[*]}"
+
+# ---- The daemon -----------------------------------------------------------
+as_user=()
+user=$(id -u)
+if [ "$user" -eq 0 ]; then
+  user=65534
+  as_user=(setpriv --reuid=$user --regid=$user --clear-groups --)
+fi
+home=$work/home
+config=$work/config
+store=$config/glymmer/kvGlymmerSS.ini
+mkdir -p "$home" "$config/glymmer"
+cat >"$store" <<EOF
+[kvGlymmerSS]
+version=1.0
+MainMonitorOnly=false
+ShowCaption=true
+MLFirst=true
+CharSize=20
+CharType=0
+PicSize=15000
+PicDelay=120
+PicPath=$stage/usr/share/glymmer/pics/
+EOF
+cp "$store" "$work/store.before"
+saver_file() {  # the ~/.xscreensaver for a programs line
+  cat <<EOF
+timeout:	0:30:00
+cycle:		0:00:00
+lock:		False
+fade:		False
+unfade:		False
+splash:		False
+dpmsEnabled:	False
+mode:		one
+selected:	0
+programs:	"Glymmer"  $1 \\n\\
+
+EOF
+}
+# --verbose is the engine's, not the description's: the daemon passes it on.
+saver_file "glymmer $args --verbose" >"$home/.xscreensaver"
+chown -R "$user:$user" "$home" "$config" "$work/pics"
+
+# Large enough for the settings dialog, whose preview must lie on the screen.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.05
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$work/display")"
+
+# Only the staged hack folder and the system's folders on the path: the daemon
+# must find the hack where xscreensaver looks for hacks.
+path=$hack_dir:/usr/local/bin:/usr/bin:/bin
+log=$work/xscreensaver.log
+env HOME="$home" XDG_CONFIG_HOME="$config" PATH="$path" DISPLAY="$DISPLAY" "${as_user[@]}" \
+  xscreensaver --no-splash --verbose >"$log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  xscreensaver-command -time >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xscreensaver-command -time >/dev/null 2>&1 || fail "the xscreensaver daemon does not answer"
+xscreensaver-command -select 1 >/dev/null || fail "xscreensaver-command -select 1 failed"
+
+# The hack the daemon started: the installed program, with the options.
+hack_pid=""
+for _ in $(seq 100); do
+  hack_pid=$(sed -n 's/.* forked "glymmer .*" in pid \([0-9]*\) .*/\1/p' "$log" | head -n 1)
+  [ -n "$hack_pid" ] && break
+  sleep 0.1
+done
+[ -n "$hack_pid" ] || fail "the daemon started no glymmer"
+pids+=("$hack_pid")
+[ "$(readlink "/proc/$hack_pid/exe")" = "$stage/usr/bin/glymmer" ] ||
+  fail "the daemon ran $(readlink "/proc/$hack_pid/exe"), not the installed glymmer"
+cmdline=$(tr '\0' ' ' <"/proc/$hack_pid/cmdline")
+[ "$cmdline" = "glymmer $args --verbose " ] ||
+  fail "the daemon ran '$cmdline', expected 'glymmer $args --verbose'"
+for _ in $(seq 100); do
+  grep -q "glymmer: view 1: settings:" "$log" && break
+  sleep 0.1
+done
+grep -qx "glymmer: resources in $stage/usr/share/glymmer" "$log" ||
+  fail "the hack did not use the installed resources"
+settings=$(grep "glymmer: view 1: settings:" "$log") || fail "the hack reported no settings"
+for pair in "${expected[@]}"; do
+  grep -qF -- "$pair" <<<"$settings, " || fail "the hack's settings lack '$pair': $settings"
+done
+lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
+shot=""
+for _ in $(seq 100); do
+  shot=$("$xshot") || true
+  if [ -n "$shot" ] && awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
+  sleep 0.1
+done
+awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen stays black: $shot"
+xscreensaver-command -exit >/dev/null 2>&1 || true
+for _ in $(seq 100); do
+  kill -0 "$hack_pid" 2>/dev/null || break
+  sleep 0.1
+done
+cmp -s "$store" "$work/store.before" || fail "running the hack changed the stored preferences"
+echo "daemon: ran the installed hack as $cmdline"
+
+# ---- The settings dialog --------------------------------------------------
+if ! command -v xscreensaver-settings >/dev/null; then
+  echo "settings dialog not checked: xscreensaver-settings is not installed"
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ] || ! unshare -m --propagation private true 2>/dev/null; then
+  echo "settings dialog not checked: it reads descriptions only from $config_dir, and no private mount namespace can be had to show it the staged one"
+  exit 0
+fi
+saver_file "glymmer $args" >"$home/.xscreensaver"
+chown "$user:$user" "$home/.xscreensaver"
+dialog_log=$work/dialog.log
+: >"$dialog_log"
+env HOME="$home" XDG_CONFIG_HOME="$config" PATH="$path" DISPLAY="$DISPLAY" \
+  unshare -m --propagation private sh -c \
+  'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$(dirname "$description")" "$config_dir" \
+  "${as_user[@]}" xscreensaver-settings --debug >"$dialog_log" 2>&1 &
+pids+=($!)
+# The dialog may restart its preview as it settles: follow the latest one
+# until it shows the mosaic. Its window has a visual of the dialog's choosing,
+# which need not be one that EGL names.
+previews() { sed -n 's/.*forked \([0-9]*\) (glymmer).*/\1/p' "$dialog_log"; }
+preview=""
+shot=""
+for _ in $(seq 150); do
+  preview=$(previews | tail -n 1)
+  if [ -n "$preview" ] && [ "$(readlink "/proc/$preview/exe" 2>/dev/null)" = "$stage/usr/bin/glymmer" ]; then
+    preview_window=$(tr '\0' '\n' <"/proc/$preview/cmdline" | sed -n '/^--window-id$/{n;p}')
+    shot=$("$xshot" --window "$preview_window" 2>/dev/null) || true
+    if [ -n "$shot" ] && awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
+  fi
+  sleep 0.1
+done
+for p in $(previews); do pids+=("$p"); done
+grep -q "reading $config_dir/glymmer.xml" "$dialog_log" || fail "the dialog did not read glymmer.xml"
+! grep -q "WARNING: glymmer" "$dialog_log" ||
+  fail "the dialog does not understand the line: $(grep "WARNING: glymmer" "$dialog_log")"
+[ -n "$preview" ] || fail "the dialog ran no preview"
+composed=$(sed -n 's/.*scheduling preview "\(.*\)"/\1/p' "$dialog_log" | tail -n 1)
+for word in $args; do
+  grep -qF -- " $word" <<<" $composed" || fail "the dialog dropped $word: it runs '$composed'"
+done
+[ "$(readlink "/proc/$preview/exe")" = "$stage/usr/bin/glymmer" ] ||
+  fail "the dialog's preview is not the installed glymmer"
+[ -n "$preview_window" ] || fail "the preview was not given the dialog's window"
+awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }' ||
+  fail "the dialog's preview stays black: $shot $(grep '^glymmer:' "$dialog_log")"
+kill "$preview" 2>/dev/null || true
+cmp -s "$store" "$work/store.before" || fail "the preview changed the stored preferences"
+echo "dialog: read $config_dir/glymmer.xml, kept every option and previews with '$composed'"
