@@ -5,6 +5,7 @@
 #include "Options.h"
 
 #include "host/SettingOverrides.h"
+#include "platform/Memory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,7 @@ void InstallStopHandlers() {
 }
 
 int main(int argc, char** argv) {
+  TuneAllocatorForLongRuns();
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {

@@ -18,6 +18,7 @@
 //
 // Exit status 0 when every check passed, 1 when one failed, 2 on bad usage.
 
+#include "platform/Memory.h"
 #include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "platform/Bundle.h"
@@ -304,6 +305,7 @@ std::string CheckGlyphs(const MAINCODE& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  TuneAllocatorForLongRuns();  // as glymmer itself does
   Options o = Parse(argc, argv);
   if (o.pictures.empty()) o.pictures = Bundle::bundleForClass()->resourcePath() + "/pics";
 
