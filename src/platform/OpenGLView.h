@@ -48,8 +48,9 @@ public:
   bool makeCurrentContext();
 
   // Ends the frame: glFlush, and on a window shows the finished frame (a
-  // buffer swap), so a half-drawn frame is never visible. The context must
-  // be current.
+  // buffer swap), so a half-drawn frame is never visible; off screen the
+  // frame is finished (glFinish) before this returns. The context must be
+  // current.
   void flushBuffer();
 
 private:
