@@ -4,6 +4,7 @@
 
 #include "support/TestSupport.h"
 
+#include "PngWriter.h"
 #include "pictures/Pics.h"
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
@@ -28,110 +29,12 @@ namespace {
 // ---------------------------------------------------------------------------
 // Writing test pictures
 
-void Put32(std::string& s, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>((v >> shift) & 0xff));
-}
 void Put32LE(std::string& s, uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) s.push_back(static_cast<char>((v >> shift) & 0xff));
 }
 void Put16LE(std::string& s, unsigned v) {
   s.push_back(static_cast<char>(v & 0xff));
   s.push_back(static_cast<char>((v >> 8) & 0xff));
-}
-
-uint32_t Crc32(const std::string& bytes) {
-  static uint32_t table[256];
-  static bool ready = false;
-  if (!ready) {
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-      table[n] = c;
-    }
-    ready = true;
-  }
-  uint32_t c = 0xffffffffu;
-  for (unsigned char b : bytes) c = table[(c ^ b) & 0xff] ^ (c >> 8);
-  return c ^ 0xffffffffu;
-}
-
-// A zlib stream of one fixed-Huffman deflate block; runs of a repeated byte
-// become copies at distance 1, so large uniform pictures stay small.
-std::string Zlib(const std::string& raw) {
-  std::string out = "\x78\x01";
-  uint32_t accumulator = 0;
-  int filled = 0;
-  auto bits = [&](uint32_t value, int count) {  // least significant bit first
-    for (int i = 0; i < count; ++i) {
-      accumulator |= ((value >> i) & 1u) << filled;
-      if (++filled == 8) {
-        out.push_back(static_cast<char>(accumulator));
-        accumulator = 0;
-        filled = 0;
-      }
-    }
-  };
-  auto code = [&](uint32_t value, int length) {  // Huffman codes go most significant bit first
-    for (int i = length - 1; i >= 0; --i) bits((value >> i) & 1u, 1);
-  };
-  auto literal = [&](unsigned char v) {
-    if (v < 144) code(0x30 + v, 8);
-    else code(0x190 + (v - 144), 9);
-  };
-  bits(1, 1);  // final block
-  bits(1, 2);  // fixed codes
-  size_t i = 0;
-  while (i < raw.size()) {
-    literal(static_cast<unsigned char>(raw[i]));
-    size_t j = i + 1;
-    while (j < raw.size() && raw[j] == raw[i]) ++j;
-    size_t run = j - i - 1;
-    ++i;
-    for (; run >= 258; run -= 258, i += 258) {
-      code(0xc5, 8);  // length 258
-      code(0, 5);     // distance 1
-    }
-  }
-  code(0, 7);  // end of block
-  if (filled) out.push_back(static_cast<char>(accumulator));
-  uint32_t a = 1, b = 0;
-  for (unsigned char c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Put32(out, (b << 16) | a);
-  return out;
-}
-
-std::string Chunk(const char* type, const std::string& data) {
-  std::string body = std::string(type, 4) + data;
-  std::string chunk;
-  Put32(chunk, static_cast<uint32_t>(data.size()));
-  chunk += body;
-  Put32(chunk, Crc32(body));
-  return chunk;
-}
-
-struct PngHeader {
-  uint32_t width, height;
-  int depth;   // bits per sample
-  int colour;  // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
-  bool interlaced = false;
-};
-
-// A PNG file from already filtered scanlines; `extra` chunks (PLTE, tRNS)
-// go before the image data.
-std::string Png(const PngHeader& h, const std::string& scanlines, const std::string& extra = "") {
-  std::string ihdr;
-  Put32(ihdr, h.width);
-  Put32(ihdr, h.height);
-  ihdr += static_cast<char>(h.depth);
-  ihdr += static_cast<char>(h.colour);
-  ihdr += '\0';
-  ihdr += '\0';
-  ihdr += static_cast<char>(h.interlaced ? 1 : 0);
-  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + extra +
-         Chunk("IDAT", Zlib(scanlines)) + Chunk("IEND", "");
 }
 
 // Rows of packed sample bytes, each behind filter type 0.
@@ -177,7 +80,7 @@ std::string RgbPng(int width, const std::vector<RGB>& pixels, bool interlaced = 
       }
     }
   }
-  return Png({static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8, 2, interlaced},
+  return EncodePNG({static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8, 2, interlaced},
              scanlines);
 }
 
@@ -490,7 +393,7 @@ TEST(PictureGrid, ReadsTheFirstFrameOfGifFiles) {
 TEST(PictureGrid, ConvertsGreyPaletteAndSixteenBitPngsToEightBitColour) {
   TempDir dir;
   // Grey, 8 bits: 0, 85 / 170, 255.
-  Grid grey = Decode(dir.Write("grey.png", Png({2, 2, 8, 0}, Scanlines({Bytes({0, 85}),
+  Grid grey = Decode(dir.Write("grey.png", EncodePNG({2, 2, 8, 0}, Scanlines({Bytes({0, 85}),
                                                                         Bytes({170, 255})}))));
   ASSERT_TRUE(grey.ok());
   EXPECT_TRUE(SameColour({0, 0, 0}, grey.At(0, 1)));
@@ -499,7 +402,7 @@ TEST(PictureGrid, ConvertsGreyPaletteAndSixteenBitPngsToEightBitColour) {
   EXPECT_TRUE(SameColour({255, 255, 255}, grey.At(1, 0)));
 
   // Grey, 1 bit: 1 0 1 1 0 across one row.
-  Grid bits = Decode(dir.Write("bits.png", Png({5, 1, 1, 0}, Scanlines({Bytes({0xb0})}))));
+  Grid bits = Decode(dir.Write("bits.png", EncodePNG({5, 1, 1, 0}, Scanlines({Bytes({0xb0})}))));
   ASSERT_TRUE(bits.ok());
   ASSERT_EQ(5, bits.width);
   const int expectedBits[5] = {255, 0, 255, 255, 0};
@@ -509,18 +412,18 @@ TEST(PictureGrid, ConvertsGreyPaletteAndSixteenBitPngsToEightBitColour) {
 
   // Grey with alpha: the grey comes through, the alpha does not.
   Grid greyAlpha = Decode(dir.Write("grey-alpha.png",
-                                    Png({1, 1, 8, 4}, Scanlines({Bytes({200, 0})}))));
+                                    EncodePNG({1, 1, 8, 4}, Scanlines({Bytes({200, 0})}))));
   ASSERT_TRUE(greyAlpha.ok());
   EXPECT_TRUE(SameColour({200, 200, 200}, greyAlpha.At(0, 0)));
 
   // Palette, 2 bits per index, with and without transparency.
-  std::string plte = Chunk("PLTE", Bytes({10, 20, 30, 200, 100, 50, 0, 255, 128, 255, 255, 0}));
+  std::string plte = PngChunk("PLTE", Bytes({10, 20, 30, 200, 100, 50, 0, 255, 128, 255, 255, 0}));
   std::string indices = Scanlines({Bytes({0x1b})});  // 0 1 2 3
   const RGB entries[4] = {{10, 20, 30}, {200, 100, 50}, {0, 255, 128}, {255, 255, 0}};
   for (bool transparent : {false, true}) {
-    std::string extra = plte + (transparent ? Chunk("tRNS", Bytes({0, 128})) : "");
+    std::string extra = plte + (transparent ? PngChunk("tRNS", Bytes({0, 128})) : "");
     std::string path = dir.Write(transparent ? "palette-trns.png" : "palette.png",
-                                 Png({4, 1, 2, 3}, indices, extra));
+                                 EncodePNG({4, 1, 2, 3}, indices, extra));
     auto image = NSBitmapImageRep::imageRepWithContentsOfFile(path.c_str());
     ASSERT_TRUE(image);
     EXPECT_EQ(transparent ? 32 : 24, image->bitsPerPixel());
@@ -532,7 +435,7 @@ TEST(PictureGrid, ConvertsGreyPaletteAndSixteenBitPngsToEightBitColour) {
   }
 
   // 16 bits per sample: 0x0000, 0x8080, 0xffff in the three channels.
-  Grid deep = Decode(dir.Write("deep.png", Png({1, 1, 16, 2}, Scanlines({Bytes({0, 0, 0x80, 0x80,
+  Grid deep = Decode(dir.Write("deep.png", EncodePNG({1, 1, 16, 2}, Scanlines({Bytes({0, 0, 0x80, 0x80,
                                                                                 0xff, 0xff})}))));
   ASSERT_TRUE(deep.ok());
   EXPECT_TRUE(SameColour({0, 128, 255}, deep.At(0, 0)));
@@ -557,7 +460,7 @@ TEST(PictureGrid, ReadsInterlacedPngsPixelForPixel) {
 TEST(PictureGrid, TakesColoursOfTransparentPixelsAsStored) {
   TempDir dir;
   std::string scanlines = Scanlines({Bytes({10, 200, 30, 0, 250, 128, 6, 77})});
-  std::string path = dir.Write("clear.png", Png({2, 1, 8, 6}, scanlines));
+  std::string path = dir.Write("clear.png", EncodePNG({2, 1, 8, 6}, scanlines));
   auto image = NSBitmapImageRep::imageRepWithContentsOfFile(path.c_str());
   ASSERT_TRUE(image);
   EXPECT_EQ(32, image->bitsPerPixel());
@@ -657,7 +560,7 @@ TEST(PictureGrid, RefusesMissingEmptyAndCorruptFilesAndBlacksOutMissingRows) {
 
   // Whole in its framing but with too little image data: the rows that never
   // come are black, not whatever the memory held.
-  Grid shortData = Decode(dir.Write("short.png", Png({2, 2, 8, 2}, Scanlines({Bytes({255, 0, 0, 0,
+  Grid shortData = Decode(dir.Write("short.png", EncodePNG({2, 2, 8, 2}, Scanlines({Bytes({255, 0, 0, 0,
                                                                                     255, 0})}))));
   ASSERT_TRUE(shortData.ok());
   EXPECT_TRUE(SameColour(kRed, shortData.At(0, 1))) << "the row that is there";
@@ -718,7 +621,7 @@ TEST(PictureSizeCap, RefusesDeclaredSizesAboveTheCapBeforeDecoding) {
   TempDir dir;
   // A few hundred bytes that declare 100000 × 100000 pixels (30 GB decoded,
   // 120 GB as a grid).
-  std::string huge = Png({100000, 100000, 8, 2}, std::string(1000, '\0'));
+  std::string huge = EncodePNG({100000, 100000, 8, 2}, std::string(1000, '\0'));
   ASSERT_LT(huge.size(), 1000u);
   Grid g = Decode(dir.Write("huge.png", huge));
   EXPECT_FALSE(g.ok());
@@ -741,7 +644,7 @@ TEST(PictureSizeCap, LoadsUpToTheCapAndNoFurther) {
   auto blackPng = [&](const char* name, uint32_t width, uint32_t height) {
     // 1-bit grey, all black: small files that decode to full-size pictures.
     size_t rowBytes = (width + 7) / 8;
-    return dir.Write(name, Png({width, height, 1, 0}, std::string(height * (rowBytes + 1), '\0')));
+    return dir.Write(name, EncodePNG({width, height, 1, 0}, std::string(height * (rowBytes + 1), '\0')));
   };
 
   // 8192 × 8192 = 64 Mi pixels loads.
@@ -816,7 +719,7 @@ TEST_F(PictureTexture, SamplesAWidePictureByNearestPixelIntoAnUprightSquare) {
     for (int x = 0; x < width; ++x) scanlines += Bytes({x & 0xff, x >> 8, y});
   }
   TempDir dir;
-  std::string path = dir.Write("wide.png", Png({width, height, 8, 2}, scanlines));
+  std::string path = dir.Write("wide.png", EncodePNG({width, height, 8, 2}, scanlines));
 
   Texture texture;
   ASSERT_TRUE(loadPicFile(path.c_str(), &texture));
@@ -848,7 +751,7 @@ TEST_F(PictureTexture, SamplesAWidePictureByNearestPixelIntoAnUprightSquare) {
 
 TEST_F(PictureTexture, MakesTransparentPicturesOpaqueAndKeepsTheirColours) {
   TempDir dir;
-  std::string path = dir.Write("clear.png", Png({2, 1, 8, 6}, Scanlines({Bytes({10, 200, 30, 0,
+  std::string path = dir.Write("clear.png", EncodePNG({2, 1, 8, 6}, Scanlines({Bytes({10, 200, 30, 0,
                                                                               250, 128, 6, 77})})));
   Texture texture;
   ASSERT_TRUE(loadPicFile(path.c_str(), &texture));

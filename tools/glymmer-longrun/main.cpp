@@ -18,11 +18,12 @@
 //
 // Exit status 0 when every check passed, 1 when one failed, 2 on bad usage.
 
-#include "platform/Memory.h"
+#include "PngWriter.h"
 #include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 #include "platform/OpenGLView.h"
 #include "platform/ScreenSaverDefaults.h"
 #include "platform/Screens.h"
@@ -100,62 +101,6 @@ Options Parse(int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // Picture files, good and bad.
 
-void Put32(std::string& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
-}
-
-uint32_t Crc32(const std::string& bytes) {
-  uint32_t crc = 0xffffffffu;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-  }
-  return crc ^ 0xffffffffu;
-}
-
-// zlib stream of stored (uncompressed) blocks.
-std::string Zlib(const std::string& data) {
-  std::string out("\x78\x01", 2);
-  size_t at = 0;
-  do {
-    size_t n = std::min<size_t>(65535, data.size() - at);
-    bool last = at + n == data.size();
-    out += static_cast<char>(last ? 1 : 0);
-    out += static_cast<char>(n & 0xff);
-    out += static_cast<char>(n >> 8);
-    out += static_cast<char>(~n & 0xff);
-    out += static_cast<char>((~n >> 8) & 0xff);
-    out += data.substr(at, n);
-    at += n;
-  } while (at < data.size());
-  uint32_t a = 1, b = 0;
-  for (unsigned char c : data) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Put32(out, (b << 16) | a);
-  return out;
-}
-
-std::string Chunk(const char* type, const std::string& data) {
-  std::string body = std::string(type, 4) + data;
-  std::string out;
-  Put32(out, static_cast<uint32_t>(data.size()));
-  out += body;
-  Put32(out, Crc32(body));
-  return out;
-}
-
-// An 8-bit RGB PNG declaring width × height, with `scanlines` as its data.
-std::string Png(uint32_t width, uint32_t height, const std::string& scanlines) {
-  std::string ihdr;
-  Put32(ihdr, width);
-  Put32(ihdr, height);
-  ihdr += std::string("\x08\x02\x00\x00\x00", 5);
-  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) +
-         Chunk("IDAT", Zlib(scanlines)) + Chunk("IEND", "");
-}
-
 std::string GradientPng(int w, int h) {
   std::string rows;
   for (int y = 0; y < h; ++y) {
@@ -166,7 +111,7 @@ std::string GradientPng(int w, int h) {
       rows += static_cast<char>(128);
     }
   }
-  return Png(static_cast<uint32_t>(w), static_cast<uint32_t>(h), rows);
+  return EncodePNG({static_cast<uint32_t>(w), static_cast<uint32_t>(h), 8, 2}, rows);
 }
 
 std::string Noise(size_t n, uint32_t seed) {
@@ -229,7 +174,8 @@ int MakePictureFolder(const std::string& folder, const std::string& source) {
   ok = ok && WriteFile(folder + "/Cut.png", gradient.substr(0, gradient.size() / 2));
   // Enormous: a few hundred bytes declaring 100000 × 100000 pixels (120 GB
   // as a colour grid), and a GIF declaring 65535 × 65535.
-  ok = ok && WriteFile(folder + "/Enormous.png", Png(100000, 100000, std::string(1000, '\0')));
+  ok = ok && WriteFile(folder + "/Enormous.png",
+                       EncodePNG({100000, 100000, 8, 2}, std::string(1000, '\0')));
   std::string gif("GIF89a\xff\xff\xff\xff\x80\x00\x00", 13);
   gif += std::string("\x00\x00\x00\xff\xff\xff", 6);             // two colours
   gif += std::string("\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);  // a 1 × 1 frame
