@@ -248,3 +248,12 @@ EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
                  eglGetError());
   return context;
 }
+
+void DestroySurfaceAndContext(EGLDisplay display, EGLSurface* surface, EGLContext* context) {
+  if (*context != EGL_NO_CONTEXT && eglGetCurrentContext() == *context)
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (*surface != EGL_NO_SURFACE) eglDestroySurface(display, *surface);
+  if (*context != EGL_NO_CONTEXT) eglDestroyContext(display, *context);
+  *surface = EGL_NO_SURFACE;
+  *context = EGL_NO_CONTEXT;
+}

@@ -49,6 +49,10 @@ bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* co
 // after a failed MakeCurrent cannot reach another view's context.
 void ReleaseCurrentContext();
 
+// Destroys a view's surface and context (either may be missing), first
+// leaving the context if it is current, and sets both to none.
+void DestroySurfaceAndContext(EGLDisplay display, EGLSurface* surface, EGLContext* context);
+
 // Creates a desktop OpenGL compatibility-profile context, or EGL_NO_CONTEXT
 // (with the reason on standard error).
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config);

@@ -76,12 +76,7 @@ bool HeadlessGL::MakeCurrent() {
 
 void HeadlessGL::Destroy() {
   if (impl->display == EGL_NO_DISPLAY) return;
-  if (eglGetCurrentContext() == impl->context && impl->context != EGL_NO_CONTEXT)
-    eglMakeCurrent(impl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-  if (impl->surface != EGL_NO_SURFACE) eglDestroySurface(impl->display, impl->surface);
-  if (impl->context != EGL_NO_CONTEXT) eglDestroyContext(impl->display, impl->context);
-  impl->surface = EGL_NO_SURFACE;
-  impl->context = EGL_NO_CONTEXT;
+  DestroySurfaceAndContext(impl->display, &impl->surface, &impl->context);
   impl->display = EGL_NO_DISPLAY;
   impl->width = impl->height = 0;
   ReleaseHeadlessDisplay();

@@ -77,12 +77,7 @@ bool WindowGL::SwapBuffers() {
 
 void WindowGL::Destroy() {
   if (impl->display == EGL_NO_DISPLAY) return;
-  if (impl->context != EGL_NO_CONTEXT && eglGetCurrentContext() == impl->context)
-    eglMakeCurrent(impl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-  if (impl->surface != EGL_NO_SURFACE) eglDestroySurface(impl->display, impl->surface);
-  if (impl->context != EGL_NO_CONTEXT) eglDestroyContext(impl->display, impl->context);
-  impl->surface = EGL_NO_SURFACE;
-  impl->context = EGL_NO_CONTEXT;
+  DestroySurfaceAndContext(impl->display, &impl->surface, &impl->context);
   impl->display = EGL_NO_DISPLAY;
   impl->visual = 0;
   ReleaseX11Display(impl->xDisplay);
