@@ -16,6 +16,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$source_dir/tests/support/session.sh"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 # ---- Install -------------------------------------------------------------
@@ -95,18 +96,7 @@ mv "$work/archive" "$moved/share/glymmer/zentari.vostrelli"
 mkdir -p "$work/config-s/glymmer" "$work/mypics"
 cp "$source_dir/resources/pics/Rocket.jpg" "$work/mypics/"
 store=$work/config-s/glymmer/kvGlymmerSS.ini
-cat >"$store" <<EOF
-[kvGlymmerSS]
-version=1.0
-MainMonitorOnly=false
-ShowCaption=true
-MLFirst=true
-CharSize=25
-CharType=1
-PicSize=900
-PicDelay=60
-PicPath=$moved/share/glymmer/pics/
-EOF
+write_store "$store" "$moved/share/glymmer/pics/" 900 25 1 60
 cp "$store" "$work/store.before"
 run_installed "$work/config-s" "$work/stored"
 grep -qx "glymmer: settings: glyphs 1500, glyph-size 25, case upper, picture-delay 60, folder $moved/share/glymmer/pics/, builtin-first on, captions on, main-monitor-only off" \

@@ -21,6 +21,7 @@ glymmer=$build/app/glymmer
 xshot=$build/tools/glymmer-xshot/glymmer-xshot
 
 fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
+. "$source_dir/tests/support/session.sh"
 for tool in Xvfb xscreensaver xscreensaver-command; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
 done
@@ -50,71 +51,30 @@ fi
 home=$work/home
 config=$work/config
 mkdir -p "$home" "$config/glymmer"
-cat >"$config/glymmer/kvGlymmerSS.ini" <<EOF
-[kvGlymmerSS]
-version=1.0
-MainMonitorOnly=false
-ShowCaption=true
-MLFirst=true
-CharSize=20
-CharType=0
-PicSize=3000
-PicDelay=120
-PicPath=$source_dir/resources/pics/
-EOF
-# One hack, always that one, no fading, no locking, no splash.
-cat >"$home/.xscreensaver" <<EOF
-timeout:	0:30:00
-cycle:		0:00:00
-lock:		False
-fade:		False
-unfade:		False
-splash:		False
-dpmsEnabled:	False
-mode:		one
-selected:	0
-programs:	"Glymmer" $glymmer -root --verbose \\n\\
-
-EOF
+write_store "$config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
+saver_file "$glymmer -root --verbose" >"$home/.xscreensaver"
 chmod 755 "$work"
 [ ${#as_user[@]} -eq 0 ] || chown -R 65534:65534 "$home" "$config"
 
-# Xvfb picks a free display and names it on the descriptor given.
-Xvfb -displayfd 3 -screen 0 320x240x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.05
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb 320x240
 
 log=$work/xscreensaver.log
 env HOME="$home" XDG_CONFIG_HOME="$config" DISPLAY="$DISPLAY" "${as_user[@]}" \
   xscreensaver --no-splash --verbose >"$log" 2>&1 &
 saver_pid=$!
-for _ in $(seq 100); do
-  xscreensaver-command -time >/dev/null 2>&1 && break
-  sleep 0.1
-done
-xscreensaver-command -time >/dev/null 2>&1 || fail "the xscreensaver daemon does not answer"
+wait_for_daemon
 xscreensaver-command -activate >/dev/null || fail "xscreensaver-command -activate failed"
 
 # Wait for the mosaic to fill in, then two screenshots apart.
-lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
 hash_of() { sed -n 's/.* hash=\([0-9a-f]*\).*/\1/p' <<<"$1"; }
-first=""
-for _ in $(seq 100); do
-  first=$("$xshot") || true
-  if [ -n "$first" ] && awk -v l="$(lit "$first")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
-  sleep 0.1
-done
+wait_until_lit "$xshot"
+first=$shot
 grep -q "glymmer: view 1: .* in window" "$log" || fail "the daemon did not start glymmer"
-awk -v l="$(lit "$first")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen stays black: $first"
+is_lit "$first" || fail "the screen stays black: $first"
 sleep "$pause"
 second=$("$xshot" ${screenshot:+--png "$screenshot"}) || fail "cannot read the screen"
 [ "$(hash_of "$first")" != "$(hash_of "$second")" ] || fail "the screen does not change"
-awk -v l="$(lit "$second")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen went black: $second"
+is_lit "$second" || fail "the screen went black: $second"
 
 # Stopping the daemon stops glymmer with SIGTERM; it ends in order.
 xscreensaver-command -exit >/dev/null 2>&1 || true

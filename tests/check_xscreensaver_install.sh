@@ -30,6 +30,7 @@ fail() {
   for f in "${log:-}" "${dialog_log:-}"; do [ -f "$f" ] && tail -n 15 "$f" >&2; done
   exit 1
 }
+. "$source_dir/tests/support/session.sh"
 for tool in Xvfb xscreensaver xscreensaver-command; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
 done
@@ -114,47 +115,15 @@ home=$work/home
 config=$work/config
 store=$config/glymmer/kvGlymmerSS.ini
 mkdir -p "$home" "$config/glymmer"
-cat >"$store" <<EOF
-[kvGlymmerSS]
-version=1.0
-MainMonitorOnly=false
-ShowCaption=true
-MLFirst=true
-CharSize=20
-CharType=0
-PicSize=15000
-PicDelay=120
-PicPath=$stage/usr/share/glymmer/pics/
-EOF
+write_store "$store" "$stage/usr/share/glymmer/pics/"
 cp "$store" "$work/store.before"
-saver_file() {  # the ~/.xscreensaver for a programs line
-  cat <<EOF
-timeout:	0:30:00
-cycle:		0:00:00
-lock:		False
-fade:		False
-unfade:		False
-splash:		False
-dpmsEnabled:	False
-mode:		one
-selected:	0
-programs:	"Glymmer"  $1 \\n\\
-
-EOF
-}
 # --verbose is the engine's, not the description's: the daemon passes it on.
 saver_file "glymmer $args --verbose" >"$home/.xscreensaver"
 chown -R "$user:$user" "$home" "$config" "$work/pics"
 
 # Large enough for the settings dialog, whose preview must lie on the screen.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.05
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb 1024x768
+pids+=("$xvfb_pid")
 
 # Only the staged hack folder and the system's folders on the path: the daemon
 # must find the hack where xscreensaver looks for hacks.
@@ -163,11 +132,7 @@ log=$work/xscreensaver.log
 env HOME="$home" XDG_CONFIG_HOME="$config" PATH="$path" DISPLAY="$DISPLAY" "${as_user[@]}" \
   xscreensaver --no-splash --verbose >"$log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-  xscreensaver-command -time >/dev/null 2>&1 && break
-  sleep 0.1
-done
-xscreensaver-command -time >/dev/null 2>&1 || fail "the xscreensaver daemon does not answer"
+wait_for_daemon
 xscreensaver-command -select 1 >/dev/null || fail "xscreensaver-command -select 1 failed"
 
 # The hack the daemon started: the installed program, with the options.
@@ -194,14 +159,8 @@ settings=$(grep "glymmer: view 1: settings:" "$log") || fail "the hack reported 
 for pair in "${expected[@]}"; do
   grep -qF -- "$pair" <<<"$settings, " || fail "the hack's settings lack '$pair': $settings"
 done
-lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
-shot=""
-for _ in $(seq 100); do
-  shot=$("$xshot") || true
-  if [ -n "$shot" ] && awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
-  sleep 0.1
-done
-awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }' || fail "the screen stays black: $shot"
+wait_until_lit "$xshot"
+is_lit "$shot" || fail "the screen stays black: $shot"
 xscreensaver-command -exit >/dev/null 2>&1 || true
 for _ in $(seq 100); do
   kill -0 "$hack_pid" 2>/dev/null || break
@@ -239,7 +198,7 @@ for _ in $(seq 150); do
   if [ -n "$preview" ] && [ "$(readlink "/proc/$preview/exe" 2>/dev/null)" = "$stage/usr/bin/glymmer" ]; then
     preview_window=$(tr '\0' '\n' <"/proc/$preview/cmdline" | sed -n '/^--window-id$/{n;p}')
     shot=$("$xshot" --window "$preview_window" 2>/dev/null) || true
-    if [ -n "$shot" ] && awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }'; then break; fi
+    if [ -n "$shot" ] && is_lit "$shot"; then break; fi
   fi
   sleep 0.1
 done
@@ -255,7 +214,7 @@ done
 [ "$(readlink "/proc/$preview/exe")" = "$stage/usr/bin/glymmer" ] ||
   fail "the dialog's preview is not the installed glymmer"
 [ -n "$preview_window" ] || fail "the preview was not given the dialog's window"
-awk -v l="$(lit "$shot")" 'BEGIN { exit !(l > 0.02) }' ||
+is_lit "$shot" ||
   fail "the dialog's preview stays black: $shot $(grep '^glymmer:' "$dialog_log")"
 kill "$preview" 2>/dev/null || true
 cmp -s "$store" "$work/store.before" || fail "the preview changed the stored preferences"

@@ -1,0 +1,81 @@
+# Shell helpers for the check_*.sh scripts: the preference store, a private
+# Xvfb, xscreensaver's settings file and daemon, and reading the screen.
+# Sourced by a script that has made a temporary folder `work` and defined
+# `fail MESSAGE`.
+
+# write_store FILE PICPATH [PICSIZE [CHARSIZE [CHARTYPE [PICDELAY]]]]
+# A current-version store, captions on and the built-in pictures first.
+write_store() {
+  cat >"$1" <<EOF2
+[kvGlymmerSS]
+version=1.0
+MainMonitorOnly=false
+ShowCaption=true
+MLFirst=true
+CharSize=${4:-20}
+CharType=${5:-0}
+PicSize=${3:-15000}
+PicDelay=${6:-120}
+PicPath=$2
+EOF2
+}
+
+# start_xvfb WIDTHxHEIGHT: a private X server on a free display (Xvfb names
+# it on the descriptor given); sets DISPLAY and xvfb_pid.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+  xvfb_pid=$!
+  local _
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.05
+  done
+  [ -s "$work/display" ] || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n 1 "$work/display")"
+}
+
+# saver_file PROGRAM_LINE: a ~/.xscreensaver that runs that one hack, always
+# it, with no fading, locking or splash.
+saver_file() {
+  cat <<EOF2
+timeout:	0:30:00
+cycle:		0:00:00
+lock:		False
+fade:		False
+unfade:		False
+splash:		False
+dpmsEnabled:	False
+mode:		one
+selected:	0
+programs:	"Glymmer"  $1 \\n\\
+
+EOF2
+}
+
+# wait_for_daemon: until the xscreensaver daemon on DISPLAY answers.
+wait_for_daemon() {
+  local _
+  for _ in $(seq 100); do
+    xscreensaver-command -time >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "the xscreensaver daemon does not answer"
+}
+
+# The share of lit pixels in a glymmer-xshot line, and whether it shows more
+# than black.
+lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
+is_lit() { awk -v l="$(lit "$1")" 'BEGIN { exit !(l > 0.02) }'; }
+
+# wait_until_lit XSHOT [ARGS...]: screenshots for up to 10 s until one is lit;
+# sets `shot` to the last.
+wait_until_lit() {
+  local _
+  shot=""
+  for _ in $(seq 100); do
+    shot=$("$@") || true
+    [ -n "$shot" ] && is_lit "$shot" && return 0
+    sleep 0.1
+  done
+  return 0
+}
