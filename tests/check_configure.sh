@@ -7,10 +7,10 @@ set -u
 build=$1
 glymmer=$build/app/glymmer
 work=$(mktemp -d)
-xvfb=
+xvfb_pid=
 
 cleanup() {
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -18,6 +18,7 @@ fail() {
   echo "FAIL: $*"
   exit 1
 }
+. "$(dirname "$0")/support/session.sh"
 
 # No display: a clear message and a failure status.
 env -u DISPLAY XDG_CONFIG_HOME="$work/none" "$glymmer" --configure 2>"$work/err"
@@ -25,14 +26,7 @@ rc=$?
 [ $rc -eq 1 ] || fail "without a display the status is $rc, expected 1"
 grep -q "needs a display" "$work/err" || fail "without a display it said: $(cat "$work/err")"
 
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb 1024x768
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory XDG_CONFIG_HOME="$work/config"
 store="$work/config/glymmer/kvGlymmerSS.ini"
 mkdir -p "$work/config/glymmer"
