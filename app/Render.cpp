@@ -69,10 +69,7 @@ int RunRender(const Options& o) {
                  DescribeSettings(view->mySettings, view->MainMonitorOnly).c_str());
   }
   view->SetWindow(&window);
-  NSSize size;
-  size.width = o.width;
-  size.height = o.height;
-  view->setFrameSize(size);
+  view->setFrameSize(NSMakeSize(o.width, o.height));
   view->startAnimation();
 
   int status = 0;

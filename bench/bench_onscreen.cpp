@@ -58,10 +58,7 @@ double PacedRate(bool fixedTimer, double seconds) {
   view->initWithFrame(NSMakeRect(0, 0, 64, 48), false);
   NSWindow window;
   view->SetWindow(&window);
-  NSSize size;
-  size.width = 64;
-  size.height = 48;
-  view->setFrameSize(size);
+  view->setFrameSize(NSMakeSize(64, 48));
   view->startAnimation();
   view->animateOneFrame();  // set-up
   const double interval = view->animationTimeInterval();

@@ -290,10 +290,7 @@ TEST_F(OnScreenTest, AResizeReachesGlInitAndTheWindowSurface) {
   GlymmerView* view = new GlymmerView;
   ASSERT_EQ(view, view->initWithFrame(NSMakeRect(0, 0, 160, 120), false));
   view->SetWindow(&window);
-  NSSize size;
-  size.width = 160;
-  size.height = 120;
-  view->setFrameSize(size);
+  view->setFrameSize(NSMakeSize(160, 120));
   view->startAnimation();
   view->animateOneFrame();
   clock.now += 0.02;
@@ -304,9 +301,7 @@ TEST_F(OnScreenTest, AResizeReachesGlInitAndTheWindowSurface) {
   ASSERT_EQ(0, RunOnDisplay(server.Display(), "xdotool windowsize " +
                                                   std::to_string(window.nativeWindow) +
                                                   " 240 100"));
-  size.width = 240;
-  size.height = 100;
-  view->setFrameSize(size);
+  view->setFrameSize(NSMakeSize(240, 100));
   EXPECT_FALSE(view->glReady);
   clock.now += 0.02;
   view->animateOneFrame();

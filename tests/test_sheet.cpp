@@ -95,10 +95,7 @@ protected:
     view = new GlymmerView;
     EXPECT_EQ(view, view->initWithFrame(NSMakeRect(0, 0, 160, 120), true));
     view->SetWindow(&window);
-    NSSize size;
-    size.width = 160;
-    size.height = 120;
-    view->setFrameSize(size);
+    view->setFrameSize(NSMakeSize(160, 120));
     return view;
   }
 

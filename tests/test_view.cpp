@@ -59,10 +59,7 @@ protected:
     GlymmerView* view = new GlymmerView;
     EXPECT_EQ(view, view->initWithFrame(NSMakeRect(0, 0, w, h), preview));
     view->SetWindow(&window);
-    NSSize size;
-    size.width = w;
-    size.height = h;
-    view->setFrameSize(size);
+    view->setFrameSize(NSMakeSize(w, h));
     return view;
   }
 
@@ -174,10 +171,7 @@ TEST_F(ViewTest, ResizeRerunsGlInitWithoutRestartingTheScene) {
   view->startAnimation();
   view->animateOneFrame();
   SSMAIN* scene = view->ssMain;
-  NSSize size;
-  size.width = 200;
-  size.height = 100;
-  view->setFrameSize(size);
+  view->setFrameSize(NSMakeSize(200, 100));
   EXPECT_FALSE(view->glReady);
   clock.now += 0.05;
   view->animateOneFrame();

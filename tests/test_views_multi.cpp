@@ -70,10 +70,7 @@ protected:
     GlymmerView* view = new GlymmerView;
     EXPECT_EQ(view, view->initWithFrame(NSMakeRect(0, 0, s.width, s.height), s.preview));
     view->SetWindow(&window);
-    NSSize size;
-    size.width = s.width;
-    size.height = s.height;
-    view->setFrameSize(size);
+    view->setFrameSize(NSMakeSize(s.width, s.height));
     view->startAnimation();
     views.push_back(view);
     return view;

@@ -23,6 +23,12 @@ struct NSRect {
   NSPoint origin;
   NSSize size;
 };
+inline NSSize NSMakeSize(double w, double h) {
+  NSSize s;
+  s.width = w;
+  s.height = h;
+  return s;
+}
 inline NSRect NSMakeRect(double x, double y, double w, double h) {
   NSRect r;
   r.origin.x = x;

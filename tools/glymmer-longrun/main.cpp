@@ -329,10 +329,7 @@ int main(int argc, char** argv) {
 
   if (view) {
     view->SetWindow(&window);
-    NSSize size;
-    size.width = o.width;
-    size.height = o.height;
-    view->setFrameSize(size);
+    view->setFrameSize(NSMakeSize(o.width, o.height));
     view->startAnimation();
     view->animateOneFrame();  // sets the scene up
     MAINCODE* effect = view->ssMain ? view->ssMain->effect : nullptr;
