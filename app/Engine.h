@@ -12,11 +12,18 @@ extern volatile std::sig_atomic_t gStopSignal;
 // Installs the handlers that set gStopSignal.
 void InstallStopHandlers();
 
-// The on-screen modes (window, preview, full screen, xscreensaver hack) on
-// the X server named by DISPLAY. Returns the process exit status: 0 when the
-// mode ended as it should (window closed, Escape, a key or the pointer at full
-// screen, a signal), 1 when it could not start. The hack mode never ends by
-// itself: whatever fails, it waits for SIGTERM and returns 0.
+// Ends the process with `status` if it has not ended by itself within
+// `seconds`, as after a stop signal: for a teardown that may hang in a
+// driver whose display is gone.
+void EndWithin(unsigned seconds, int status);
+
+// The on-screen modes (window, preview, full screen, the Wayland saver layer,
+// xscreensaver hack) on the display system that --backend or the environment
+// names (WAYLAND_DISPLAY, then DISPLAY; a hack is always on X11). Returns the
+// process exit status: 0 when the mode ended as it should (window closed,
+// Escape, input at full screen or in the saver, a signal), 1 when it could
+// not start or the display went away. The hack mode never ends by itself:
+// whatever fails, it waits for SIGTERM and returns 0.
 int RunOnScreen(const Options& options);
 
 // Headless render to numbered PNG files. Returns the process exit status.

@@ -1,6 +1,9 @@
-// OnScreen: the modes that show views on an X server: a window, the preview
-// window, every monitor at full screen, and the xscreensaver hack. All views
-// are driven on this thread; every way out destroys each view in order.
+// OnScreen: the modes that show views on a display: a window, the preview
+// window, every monitor at full screen, the Wayland saver layer and the
+// xscreensaver hack. The modes, the pacing and the ways out are written here
+// once; the display system (X11 or Wayland) is reached only through
+// DisplaySystem. All views are driven on this thread; every way out destroys
+// each view in order.
 
 #include "Engine.h"
 
@@ -8,9 +11,9 @@
 #include "host/SettingOverrides.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
+#include "platform/DisplaySystem.h"
 #include "platform/OpenGLView.h"
 #include "platform/Screens.h"
-#include "platform/X11Display.h"
 #include "scene/SSMain.h"
 #include "text/Text.h"
 #include "textures/Texture.h"
@@ -36,8 +39,10 @@ namespace {
 constexpr double kTickMargin = 0.00025;
 // The longest the loop sleeps, so that signals are seen promptly.
 constexpr double kLongestWait = 0.25;
-// Pointer travel, in pixels, that ends the full-screen mode. Mapping and
-// raising the windows sends motion events with no travel at all.
+// Seconds the views have to end in order once the display has gone away.
+constexpr unsigned kLostGraceSeconds = 4;
+// Pointer travel, in pixels, that ends the full-screen and saver modes.
+// Mapping and raising the windows sends motion events with no travel at all.
 constexpr int kMotionSlack = 8;
 
 // One view in its window, and what the engine keeps about it.
@@ -46,6 +51,7 @@ struct Shown {
   GlymmerView* view = nullptr;
   NSWindow window;
   bool ownWindow = false;     // made here, destroyed here
+  uint32_t output = 0;        // full screen and saver: the output it covers
   bool gone = false;          // the window was destroyed under the view
   bool drawable = true;       // the view has an OpenGL context
   NSSize size;
@@ -136,9 +142,12 @@ public:
 private:
   bool OpenViews();
   bool OpenWindowView(bool preview);
-  bool OpenFullScreenViews();
+  bool OpenOutputViews();
+  bool OpenOutputView(const DisplayOutput& output);
   bool OpenHackView();
   Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size);
+  void RemoveView(Shown* s);
+  bool EndsOnInput() const;
   void Loop();
   void Handle(const WindowEvent& e);
   void Tick(Shown* s);
@@ -149,15 +158,18 @@ private:
   Shown* Find(unsigned long window);
 
   const Options& options;
-  X11Display x;
+  std::unique_ptr<DisplaySystem> display;
   std::vector<std::unique_ptr<Shown>> shown;
   bool quit = false;
+  bool lost = false;  // the display went away under the views
   bool pointerKnown = false;
   int pointerX = 0, pointerY = 0;
+  int nextNumber = 1;
   double startTime = 0;
   double cpuAtFirstFrame = -1;
   double timeAtFirstFrame = -1;
   uint64_t framesAtFirstFrame = 0;
+  uint64_t framesOfRemoved = 0;  // frames presented by views removed since
 };
 
 Shown* OnScreenEngine::Find(unsigned long window) {
@@ -168,7 +180,7 @@ Shown* OnScreenEngine::Find(unsigned long window) {
 
 Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize size) {
   std::unique_ptr<Shown> s(new Shown);
-  s->number = static_cast<int>(shown.size()) + 1;
+  s->number = nextNumber++;
   s->window = window;
   s->ownWindow = ownWindow;
   s->size = size;
@@ -188,10 +200,12 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
   if (options.showFps) view->glView->SetPresentHook(DrawFrameRate, added);
   view->startAnimation();
   added->drawable = view->glView->openGLContext()->makeCurrentContext();
+  // A view without a context never draws: its surface shows black instead.
+  if (!added->drawable) display->PaintBlack(added->window);
   if (options.verbose) {
     const Screen* screen = added->window.screen();
-    std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in window 0x%lx on screen %d%s%s\n",
-                 added->number, size.width, size.height, added->window.nativeWindow,
+    std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in %s on screen %d%s%s\n", added->number,
+                 size.width, size.height, display->Describe(added->window).c_str(),
                  screen->screenNumber(),
                  screen->screenNumber() == mainScreen()->screenNumber() ? " (main)" : "",
                  preview ? ", preview" : "");
@@ -199,6 +213,23 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
                  DescribeSettings(view->mySettings, view->MainMonitorOnly).c_str());
   }
   return added;
+}
+
+void OnScreenEngine::RemoveView(Shown* s) {
+  // The view cleans its scene up with its own context current, before its
+  // surface goes.
+  if (s->view) {
+    framesOfRemoved += s->view->glView->PresentedFrames();
+    delete s->view;
+    s->view = nullptr;
+    if (options.verbose) std::fprintf(stderr, "glymmer: view %d destroyed\n", s->number);
+  }
+  if (s->ownWindow && !s->gone) display->CloseSurface(&s->window);
+  for (size_t i = 0; i < shown.size(); ++i)
+    if (shown[i].get() == s) {
+      shown.erase(shown.begin() + static_cast<long>(i));
+      break;
+    }
 }
 
 bool OnScreenEngine::OpenWindowView(bool preview) {
@@ -218,7 +249,7 @@ bool OnScreenEngine::OpenWindowView(bool preview) {
     rect.size.width = std::min(rect.size.width, main->width);
     rect.size.height = std::min(rect.size.height, main->height);
   }
-  NSSize root = x.RootSize();
+  NSSize root = display->DesktopSize();
   if (g.hasPosition) {
     rect.origin.x = g.xFromRight ? root.width - rect.size.width - g.x : g.x;
     rect.origin.y = g.yFromBottom ? root.height - rect.size.height - g.y : g.y;
@@ -229,35 +260,52 @@ bool OnScreenEngine::OpenWindowView(bool preview) {
     rect.origin.x = std::max(0.0, rect.origin.x);
     rect.origin.y = std::max(0.0, rect.origin.y);
   }
+  SurfaceRequest request;
+  request.kind = SurfaceKind::kWindow;
+  request.rect = rect;
+  request.placed = g.hasPosition;
   NSWindow window;
-  if (!x.OpenWindow(rect, false, "Glymmer", &window)) return false;
-  // The window manager may have given another size than the one asked for.
-  NSSize size = rect.size;
-  x.WindowSize(window, &size);
+  NSSize size;
+  if (!display->OpenSurface(request, &window, &size)) return false;
   Shown* s = AddView(window, true, size);
   if (!s) {
-    x.CloseWindow(&window);
+    display->CloseSurface(&window);
     return false;
   }
   return s->drawable;
 }
 
-bool OnScreenEngine::OpenFullScreenViews() {
-  for (int i = 0; i < ScreenCount(); ++i) {
-    const Screen* screen = ScreenAt(i);
-    NSRect rect = NSMakeRect(screen->x, screen->y, screen->width, screen->height);
-    NSWindow window;
-    if (!x.OpenWindow(rect, true, "Glymmer", &window)) return false;
-    if (!AddView(window, true, rect.size)) {
-      x.CloseWindow(&window);
-      return false;
-    }
+bool OnScreenEngine::OpenOutputView(const DisplayOutput& output) {
+  SurfaceRequest request;
+  request.kind = options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
+  request.output = output.id;
+  NSWindow window;
+  NSSize size;
+  if (!display->OpenSurface(request, &window, &size)) return false;
+  Shown* s = AddView(window, true, size);
+  if (!s) {
+    display->CloseSurface(&window);
+    return false;
   }
-  if (shown.empty()) return false;
-  if (!x.GrabInput(shown.front()->window))
+  s->output = output.id;
+  return true;
+}
+
+bool OnScreenEngine::OpenOutputViews() {
+  SurfaceKind kind =
+      options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
+  if (!display->Supports(kind)) return false;
+  for (const DisplayOutput& output : display->Outputs())
+    if (!OpenOutputView(output)) return false;
+  if (shown.empty()) {
+    std::fprintf(stderr, "glymmer: the display has no output to show on\n");
+    return false;
+  }
+  if (!display->GrabInput(shown.front()->window))
     std::fprintf(stderr, "glymmer: cannot take the keyboard; click or move the pointer to end\n");
-  // Motion counts from where the pointer is once the windows are up.
-  pointerKnown = x.PointerPosition(&pointerX, &pointerY);
+  // Motion counts from where the pointer is once the windows are up; where
+  // the system cannot tell, from the first place it reports.
+  pointerKnown = display->PointerPosition(&pointerX, &pointerY);
   return true;
 }
 
@@ -270,28 +318,27 @@ bool OnScreenEngine::OpenHackView() {
       std::fprintf(stderr, "glymmer: XSCREENSAVER_WINDOW=\"%s\" is not a window id\n", named);
       return false;
     }
-  } else if (options.root) {
-    id = x.Root();
-  } else {
+  } else if (!options.root) {
     std::fprintf(stderr, "glymmer: no window to draw into\n");
     return false;
   }
+  if (!display->Supports(SurfaceKind::kForeign)) return false;
+  SurfaceRequest request;
+  request.kind = SurfaceKind::kForeign;
+  request.foreignWindow = id;  // 0: the root window
   NSWindow window;
   NSSize size;
-  if (!x.AdoptWindow(id, &window, &size)) return false;
+  if (!display->OpenSurface(request, &window, &size)) return false;
   Shown* s = AddView(window, false, size);
   if (!s) return false;
-  if (!s->drawable) {
-    x.PaintBlack(s->window);
-    return false;
-  }
-  return true;
+  return s->drawable;
 }
 
 bool OnScreenEngine::OpenViews() {
   switch (options.mode) {
     case RunMode::FullScreen:
-      return OpenFullScreenViews();
+    case RunMode::Saver:
+      return OpenOutputViews();
     case RunMode::Hack:
       return OpenHackView();
     case RunMode::Preview:
@@ -299,6 +346,11 @@ bool OnScreenEngine::OpenViews() {
     default:
       return OpenWindowView(options.preview);
   }
+}
+
+// Whether any key, click or pointer travel ends the mode.
+bool OnScreenEngine::EndsOnInput() const {
+  return options.mode == RunMode::FullScreen || options.mode == RunMode::Saver;
 }
 
 double OnScreenEngine::DueTime(const Shown* s) const {
@@ -312,8 +364,13 @@ void OnScreenEngine::Tick(Shown* s) {
   bool wasReady = view->glReady;
   uint64_t before = view->glView->PresentedFrames();
   view->animateOneFrame();
-  if (options.verbose && !view->isAnimating())
-    std::fprintf(stderr, "glymmer: view %d stays black: it is not on the main screen\n", s->number);
+  if (!view->isAnimating()) {
+    // The view will not draw again; its surface keeps showing black.
+    display->PaintBlack(s->window);
+    if (options.verbose)
+      std::fprintf(stderr, "glymmer: view %d stays black: it is not on the main screen\n",
+                   s->number);
+  }
   if (options.verbose && !wasReady && view->glReady) {
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -346,17 +403,19 @@ void OnScreenEngine::Tick(Shown* s) {
 
 void OnScreenEngine::Handle(const WindowEvent& e) {
   Shown* s = Find(e.window);
-  bool fullScreen = options.mode == RunMode::FullScreen;
+  bool endsOnInput = EndsOnInput();
   bool hack = options.mode == RunMode::Hack;
+  // Outputs that come and go while a view covers each one.
+  bool followsOutputs = endsOnInput && display->ReportsOutputChanges();
   switch (e.kind) {
     case WindowEvent::kKey:
-      if (fullScreen || (!hack && e.escape)) quit = true;
+      if (endsOnInput || (!hack && e.escape)) quit = true;
       break;
     case WindowEvent::kButton:
-      if (fullScreen) quit = true;
+      if (endsOnInput) quit = true;
       break;
     case WindowEvent::kMotion:
-      if (fullScreen) {
+      if (endsOnInput) {
         if (!pointerKnown) {
           pointerX = e.rootX;
           pointerY = e.rootY;
@@ -380,13 +439,44 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
       if (!hack) quit = true;
       break;
     case WindowEvent::kDestroyed:
+      if (s && followsOutputs) {
+        // Its output was closed; the views on the others go on.
+        RemoveView(s);
+        break;
+      }
       if (s) s->gone = true;
       // A hack waits for its SIGTERM; the other modes end with their window.
       if (!hack) quit = true;
       break;
     case WindowEvent::kExpose:
       // Views that no longer draw stay black; the others draw again soon.
-      if (s && !s->gone && (!s->view->isAnimating() || !s->drawable)) x.PaintBlack(s->window);
+      if (s && !s->gone && (!s->view->isAnimating() || !s->drawable))
+        display->PaintBlack(s->window);
+      break;
+    case WindowEvent::kOutputAdded:
+      if (followsOutputs)
+        for (const DisplayOutput& output : display->Outputs())
+          if (output.id == e.output) {
+            if (options.verbose)
+              std::fprintf(stderr, "glymmer: output %s appeared\n", output.name.c_str());
+            if (!OpenOutputView(output))
+              std::fprintf(stderr, "glymmer: no view on the new output %s\n", output.name.c_str());
+          }
+      break;
+    case WindowEvent::kOutputRemoved:
+      if (followsOutputs)
+        for (auto& each : shown)
+          if (each->output == e.output) {
+            if (options.verbose)
+              std::fprintf(stderr, "glymmer: the output of view %d went away\n", each->number);
+            RemoveView(each.get());
+            break;
+          }
+      break;
+    case WindowEvent::kLost:
+      lost = true;
+      quit = true;
+      for (auto& each : shown) each->gone = true;
       break;
   }
 }
@@ -397,7 +487,7 @@ void OnScreenEngine::Loop() {
                    : HUGE_VAL;
   while (!gStopSignal && !quit) {
     WindowEvent e;
-    while (!quit && x.NextEvent(&e)) Handle(e);
+    while (!quit && display->NextEvent(&e)) Handle(e);
     if (quit || gStopSignal) break;
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;
@@ -411,9 +501,9 @@ void OnScreenEngine::Loop() {
       }
       next = std::min(next, DueTime(s.get()));
     }
-    x.Flush();
+    display->Flush();
     double wait = next - CFAbsoluteTimeGetCurrent();
-    if (wait > 0) x.WaitForEvents(wait);
+    if (wait > 0) display->WaitForEvents(wait);
   }
 }
 
@@ -421,14 +511,15 @@ void OnScreenEngine::WaitForStop() {
   // A hack that exits by itself counts as crashed: wait for the daemon's
   // SIGTERM, keeping the window black meanwhile.
   while (!gStopSignal) {
-    if (x.IsOpen()) {
+    if (display && !lost) {
       WindowEvent e;
-      while (x.NextEvent(&e)) {
+      while (display->NextEvent(&e)) {
         Shown* s = Find(e.window);
-        if (e.kind == WindowEvent::kExpose && s && !s->gone) x.PaintBlack(s->window);
+        if (e.kind == WindowEvent::kExpose && s && !s->gone) display->PaintBlack(s->window);
         if (e.kind == WindowEvent::kDestroyed && s) s->gone = true;
+        if (e.kind == WindowEvent::kLost) lost = true;
       }
-      x.WaitForEvents(kLongestWait);
+      display->WaitForEvents(kLongestWait);
     } else {
       timespec pause{0, 250 * 1000 * 1000};
       nanosleep(&pause, nullptr);
@@ -440,7 +531,7 @@ void OnScreenEngine::Report() {
   if (!options.verbose || timeAtFirstFrame < 0) return;
   double now = CFAbsoluteTimeGetCurrent();
   double cpu = CpuSeconds() - cpuAtFirstFrame;
-  uint64_t frames = 0;
+  uint64_t frames = framesOfRemoved;
   for (auto& s : shown) {
     uint64_t presented = s->view->glView->PresentedFrames();
     frames += presented;
@@ -466,10 +557,12 @@ void OnScreenEngine::DestroyAll() {
     s->view = nullptr;
     if (options.verbose) std::fprintf(stderr, "glymmer: view %d destroyed\n", s->number);
   }
-  for (auto& s : shown)
-    if (s->ownWindow && !s->gone) x.CloseWindow(&s->window);
+  if (display) {
+    for (auto& s : shown)
+      if (s->ownWindow && !s->gone) display->CloseSurface(&s->window);
+  }
   shown.clear();
-  x.Close();
+  if (display) display->Disconnect();
 }
 
 int OnScreenEngine::Run() {
@@ -479,11 +572,24 @@ int OnScreenEngine::Run() {
     std::fprintf(stderr, "glymmer: resources in %s\n",
                  Bundle::bundleForClass()->resourcePath().c_str());
   startTime = CFAbsoluteTimeGetCurrent();
-  if (!x.Open(nullptr) || !LoadMonitorScreens(x.Native())) {
+  DisplayBackend backend = DisplayBackend::kX11;
+  if (options.backendGiven)
+    backend = options.backend;
+  else if (!hack)
+    DisplayBackendFromEnvironment(&backend);  // a hack is always an X11 client
+  display = MakeDisplaySystem(backend);
+  DisplaySettings settings;
+  settings.mainOutput = options.mainOutput;
+  settings.verbose = options.verbose;
+  if (!display->Connect(settings)) {
+    display.reset();
     if (!hack) return 1;
     WaitForStop();
     return 0;
   }
+  if (options.verbose)
+    std::fprintf(stderr, "glymmer: on %s, %d output%s\n", display->Name(), ScreenCount(),
+                 ScreenCount() == 1 ? "" : "s");
   if (!OpenViews()) {
     if (!hack) {
       DestroyAll();
@@ -494,9 +600,14 @@ int OnScreenEngine::Run() {
     return 0;
   }
   Loop();
+  if (lost) {
+    // Whatever the driver does with surfaces of a connection that is gone,
+    // the process ends soon.
+    EndWithin(kLostGraceSeconds, 1);
+  }
   Report();
   DestroyAll();
-  return 0;
+  return lost ? 1 : 0;
 }
 
 }  // namespace

@@ -171,6 +171,9 @@ std::string UsageText() {
          "  --window            the same\n"
          "  --fullscreen        every monitor, one borderless window each; a key, a click\n"
          "                      or moving the pointer ends it\n"
+         "  --saver             Wayland: cover every output above panels and windows, as\n"
+         "                      an idle tool starts a screen saver (swayidle timeout 300\n"
+         "                      'glymmer --saver'); input ends it, outputs may come and go\n"
          "  --preview           a small window drawn as the settings preview is\n"
          "  -root               as an xscreensaver hack: draw into the window named by\n"
          "                      XSCREENSAVER_WINDOW, or the root window; ends on SIGTERM\n"
@@ -182,6 +185,10 @@ std::string UsageText() {
          "  --version           show the version\n"
          "\n"
          "On-screen options:\n"
+         "  --backend B         x11 or wayland; by default Wayland where WAYLAND_DISPLAY\n"
+         "                      is set, else X11 where DISPLAY is (a hack is always X11)\n"
+         "  --main-output NAME  the monitor that counts as main (DP-1, HDMI-A-1); by\n"
+         "                      default the primary one (X11), the first one (Wayland)\n"
          "  --size WxH          window size (default 960x540, the preview 320x200)\n"
          "  --geometry G        window size and place, as X writes it: WxH+X+Y\n"
          "  --fps               show the frame rate; --no-fps hides it\n"
@@ -266,6 +273,32 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->mode = RunMode::Window;
     } else if (arg == "--fullscreen") {
       o->mode = RunMode::FullScreen;
+    } else if (arg == "--saver") {
+      o->mode = RunMode::Saver;
+    } else if (arg == "--backend") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (v == "x11" || v == "X11") {
+        o->backend = DisplayBackend::kX11;
+      } else if (v == "wayland" || v == "Wayland") {
+        o->backend = DisplayBackend::kWayland;
+      } else {
+        if (!bad(v, "expected x11 or wayland")) return false;
+        continue;
+      }
+      o->backendGiven = true;
+    } else if (arg == "--main-output") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      if (v.empty() || v.size() > 63) {
+        if (!bad(v, "expected an output's name")) return false;
+        continue;
+      }
+      o->mainOutput = v;
     } else if (arg == "--configure") {
       o->mode = RunMode::Configure;
     } else if (arg == "--preview") {

@@ -5,11 +5,12 @@
 #pragma once
 
 #include "host/SettingOverrides.h"
+#include "platform/DisplaySystem.h"
 
 #include <string>
 #include <vector>
 
-enum class RunMode { Default, Render, Window, FullScreen, Preview, Hack, Configure };
+enum class RunMode { Default, Render, Window, FullScreen, Saver, Preview, Hack, Configure };
 
 // An X geometry: [WxH][{+-}X{+-}Y]; a minus offset counts from the right or
 // bottom edge.
@@ -42,6 +43,9 @@ struct Options {
   bool root = false;          // --root: the daemon's window or the root window
   bool windowIdGiven = false;
   unsigned long windowId = 0; // --window-id ID: draw into this window
+  bool backendGiven = false;  // --backend x11|wayland
+  DisplayBackend backend = DisplayBackend::kX11;
+  std::string mainOutput;     // --main-output NAME: the output that counts as main
   SettingOverrides overrides; // the setting options (--glyphs, --folder, ...)
   bool settingsGiven = false; // at least one of them was given
   std::vector<std::string> warnings;  // problems passed over in the hack mode

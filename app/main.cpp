@@ -5,6 +5,7 @@
 #include "Options.h"
 
 #include "host/SettingOverrides.h"
+#include "platform/DisplaySystem.h"
 #include "platform/Memory.h"
 
 #include <cstdio>
@@ -30,7 +31,18 @@ static void OnStopSignal(int signal) {
   alarm(kStopGrace);
 }
 
-static void OnStopOverdue(int) { _exit(gStopExitsCleanly ? 0 : 128 + gStopSignal); }
+// Set by EndWithin: the status to end with when the alarm comes first.
+static volatile std::sig_atomic_t gOverdueStatus = -1;
+
+static void OnStopOverdue(int) {
+  if (gOverdueStatus >= 0) _exit(gOverdueStatus);
+  _exit(gStopExitsCleanly ? 0 : 128 + gStopSignal);
+}
+
+void EndWithin(unsigned seconds, int status) {
+  gOverdueStatus = status;
+  alarm(seconds);
+}
 
 void InstallStopHandlers() {
   struct sigaction action;
@@ -71,8 +83,8 @@ int main(int argc, char** argv) {
   InstallStopHandlers();
   RunMode mode = options.mode;
   if (mode == RunMode::Default) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
+    DisplayBackend backend;
+    if (!options.backendGiven && !DisplayBackendFromEnvironment(&backend)) {
       std::fprintf(stderr, "glymmer: no display to show on; use --render to render to files\n");
       return 2;
     }
@@ -90,6 +102,7 @@ int main(int argc, char** argv) {
     case RunMode::Window:
     case RunMode::Preview:
     case RunMode::FullScreen:
+    case RunMode::Saver:
     case RunMode::Hack: {
       Options onScreen = options;
       onScreen.mode = mode;

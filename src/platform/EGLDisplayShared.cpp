@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,11 +19,12 @@ std::mutex displayMutex;
 EGLDisplay sharedDisplay = EGL_NO_DISPLAY;
 int displayUsers = 0;
 
-struct X11EGLDisplay {
+struct NativeEGLDisplay {
   EGLDisplay display = EGL_NO_DISPLAY;
   int users = 0;
 };
-std::map<void*, X11EGLDisplay> x11Displays;
+// By connection: an X11 Display* or a wl_display*.
+std::map<void*, NativeEGLDisplay> nativeDisplays;
 
 bool HasExtension(const char* list, const char* name) {
   if (!list) return false;
@@ -95,24 +97,31 @@ void ReleaseHeadlessDisplay() {
   }
 }
 
-EGLDisplay AcquireX11Display(void* xDisplay) {
-  if (!xDisplay) return EGL_NO_DISPLAY;
+namespace {
+
+// An initialised display on the connection `native` of the EGL platform
+// `platform` (X11 or Wayland), shared by every window on that connection.
+EGLDisplay AcquireNativeDisplay(EGLenum platform, const char* extension, const char* system,
+                                void* native) {
+  if (!native) return EGL_NO_DISPLAY;
   std::lock_guard<std::mutex> lock(displayMutex);
-  X11EGLDisplay& entry = x11Displays[xDisplay];
+  NativeEGLDisplay& entry = nativeDisplays[native];
   if (entry.users == 0) {
     const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
     EGLDisplay d = EGL_NO_DISPLAY;
-    if (getPlatformDisplay && (HasExtension(clientExtensions, "EGL_EXT_platform_x11") ||
-                               HasExtension(clientExtensions, "EGL_KHR_platform_x11")))
-      d = getPlatformDisplay(EGL_PLATFORM_X11_KHR, xDisplay, nullptr);
-    if (d == EGL_NO_DISPLAY) d = eglGetDisplay(reinterpret_cast<EGLNativeDisplayType>(xDisplay));
+    std::string ext = std::string("EGL_EXT_") + extension, khr = std::string("EGL_KHR_") + extension;
+    if (getPlatformDisplay && (HasExtension(clientExtensions, ext.c_str()) ||
+                               HasExtension(clientExtensions, khr.c_str())))
+      d = getPlatformDisplay(platform, native, nullptr);
+    if (d == EGL_NO_DISPLAY && platform == EGL_PLATFORM_X11_KHR)
+      d = eglGetDisplay(reinterpret_cast<EGLNativeDisplayType>(native));
     EGLint major = 0, minor = 0;
     if (d == EGL_NO_DISPLAY || !eglInitialize(d, &major, &minor)) {
-      std::fprintf(stderr, "glymmer: no EGL display on the X server (EGL error 0x%x)\n",
+      std::fprintf(stderr, "glymmer: no EGL display on the %s (EGL error 0x%x)\n", system,
                    eglGetError());
-      x11Displays.erase(xDisplay);
+      nativeDisplays.erase(native);
       return EGL_NO_DISPLAY;
     }
     entry.display = d;
@@ -125,18 +134,33 @@ EGLDisplay AcquireX11Display(void* xDisplay) {
   return entry.display;
 }
 
-void ReleaseX11Display(void* xDisplay) {
+void ReleaseNativeDisplay(void* native) {
   std::lock_guard<std::mutex> lock(displayMutex);
-  auto it = x11Displays.find(xDisplay);
-  if (it == x11Displays.end()) return;
+  auto it = nativeDisplays.find(native);
+  if (it == nativeDisplays.end()) return;
   if (--it->second.users == 0) {
     EGLDisplay d = it->second.display;
     if (eglGetCurrentDisplay() == d)
       eglMakeCurrent(d, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglTerminate(d);
-    x11Displays.erase(it);
+    nativeDisplays.erase(it);
   }
 }
+
+}  // namespace
+
+EGLDisplay AcquireX11Display(void* xDisplay) {
+  return AcquireNativeDisplay(EGL_PLATFORM_X11_KHR, "platform_x11", "X server", xDisplay);
+}
+
+void ReleaseX11Display(void* xDisplay) { ReleaseNativeDisplay(xDisplay); }
+
+EGLDisplay AcquireWaylandDisplay(void* wlDisplay) {
+  return AcquireNativeDisplay(EGL_PLATFORM_WAYLAND_KHR, "platform_wayland", "Wayland compositor",
+                              wlDisplay);
+}
+
+void ReleaseWaylandDisplay(void* wlDisplay) { ReleaseNativeDisplay(wlDisplay); }
 
 namespace {
 
@@ -206,6 +230,20 @@ bool ChooseConfigForVisual(EGLDisplay display, void* xDisplay, unsigned long vis
     }
   }
   return false;
+}
+
+bool ChooseOpaqueWindowConfig(EGLDisplay display, EGLConfig* config) {
+  std::vector<EGLConfig> configs = WindowConfigs(display, 8);
+  for (EGLConfig c : configs) {
+    EGLint alpha = -1;
+    if (eglGetConfigAttrib(display, c, EGL_ALPHA_SIZE, &alpha) && alpha == 0) {
+      *config = c;
+      return true;
+    }
+  }
+  if (configs.empty()) return false;
+  *config = configs.front();
+  return true;
 }
 
 unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred) {

@@ -1,9 +1,9 @@
 // EGLDisplayShared: the process's EGL displays: one for off-screen rendering,
-// and one per X11 connection for views in windows. Internal to the platform
+// and one per X11 or Wayland connection for views in windows. Internal to the platform
 // layer. The off-screen display is initialised on first use and stays
 // initialised for the life of the process, so several views can come and go:
 // terminating it would unload the driver, and each reload loses the driver's
-// one-time set-up memory and costs a reload of the driver. A display on an X11
+// one-time set-up memory and costs a reload of the driver. A display on a
 // connection is terminated when its last user lets go, as the connection may
 // be closed after.
 #pragma once
@@ -27,6 +27,16 @@ void ReleaseHeadlessDisplay();
 // the same connection, before the connection is closed.
 EGLDisplay AcquireX11Display(void* xDisplay);
 void ReleaseX11Display(void* xDisplay);
+
+// The same for the Wayland connection `wlDisplay` (a wl_display*).
+EGLDisplay AcquireWaylandDisplay(void* wlDisplay);
+void ReleaseWaylandDisplay(void* wlDisplay);
+
+// Chooses a window configuration that renders desktop OpenGL with 8 bits per
+// colour and, where one is offered, no alpha: a compositor shows a colour
+// buffer's alpha as see-through, and the scene clears with alpha 0. False if
+// there is no window configuration at all.
+bool ChooseOpaqueWindowConfig(EGLDisplay display, EGLConfig* config);
 
 // Chooses a window configuration that renders desktop OpenGL into windows of
 // the X visual `visualId`: the first, in EGL's order (deepest colour, then

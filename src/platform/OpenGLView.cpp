@@ -77,7 +77,7 @@ NSOpenGLView* NSOpenGLView::initWithFrame(NSRect frame, NSOpenGLPixelFormat* pix
 
 bool NSOpenGLView::IsHeadless() const {
   NSWindow* window = superview ? superview->window() : nullptr;
-  return !window || !window->nativeWindow;
+  return !window || (!window->nativeWindow && !window->nativeSurface);
 }
 
 bool NSOpenGLView::EnsureBackend() {
@@ -87,6 +87,8 @@ bool NSOpenGLView::EnsureBackend() {
   if (!IsHeadless()) {
     NSWindow* window = superview->window();
     backend->onWindow = true;
+    if (window->IsWayland())
+      return backend->window.CreateOnWayland(window->nativeDisplay, window->nativeSurface);
     return backend->window.Create(window->nativeDisplay, window->nativeWindow,
                                   window->nativeVisual);
   }

@@ -12,7 +12,8 @@ const Screen* NSWindow::screen() const {
   // A window on an X server is on the monitor that holds its centre, where
   // ever it has been moved to.
   double x = 0, y = 0;
-  if (nativeDisplay && nativeWindow && NativeWindowCentre(nativeDisplay, nativeWindow, &x, &y)) {
+  if (!IsWayland() && nativeDisplay && nativeWindow &&
+      NativeWindowCentre(nativeDisplay, nativeWindow, &x, &y)) {
     if (const Screen* s = ScreenAtPoint(x, y)) return s;
   }
   return screenOfWindow ? screenOfWindow : mainScreen();

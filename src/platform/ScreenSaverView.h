@@ -39,13 +39,17 @@ inline NSRect NSMakeRect(double x, double y, double w, double h) {
 }
 
 // The window that shows a view: which screen it is on, and for an on-screen
-// window the native X11 handles its OpenGL view draws into. A headless window
-// has no native handles and its views draw off screen.
+// window the native handles its OpenGL view draws into: an X11 window, or a
+// Wayland surface (nativeSurface set). A headless window has no native
+// handles and its views draw off screen.
 struct NSWindow {
   const Screen* screenOfWindow = nullptr;  // null: the main screen
-  void* nativeDisplay = nullptr;           // X11 Display*, or null when headless
-  unsigned long nativeWindow = 0;          // X11 Window, or 0 when headless
+  void* nativeDisplay = nullptr;           // X11 Display* or wl_display*; null when headless
+  unsigned long nativeWindow = 0;          // X11 Window, the Wayland surface's id; 0 when headless
   unsigned long nativeVisual = 0;          // X11 VisualID the window was made with
+  void* nativeSurface = nullptr;           // Wayland: the wl_egl_window to draw into
+
+  bool IsWayland() const { return nativeSurface != nullptr; }
 
   // The screen that holds the window: for a window on an X server the
   // monitor that holds its centre; otherwise screenOfWindow, or the main

@@ -5,23 +5,28 @@
 #include "platform/X11Display.h"
 
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
 
+// Screens are held one by one so that SetScreens can keep the address of
+// each screen that stays.
 struct ScreenList {
-  std::vector<Screen> screens;
+  std::vector<std::unique_ptr<Screen>> screens;
   int main = 0;
   ScreenList() { Fill(1, 0, 1920, 1080); }
   void Fill(int count, int mainIndex, double width, double height) {
-    screens.assign(static_cast<size_t>(count), Screen());
+    screens.clear();
     for (int i = 0; i < count; ++i) {
-      Screen& s = screens[static_cast<size_t>(i)];
-      s.number = i + 1;
-      s.x = width * i;
-      s.y = 0;
-      s.width = width;
-      s.height = height;
+      std::unique_ptr<Screen> s(new Screen);
+      s->number = i + 1;
+      s->x = width * i;
+      s->y = 0;
+      s->width = width;
+      s->height = height;
+      screens.push_back(std::move(s));
     }
     main = mainIndex;
   }
@@ -36,7 +41,7 @@ ScreenList& List() {
 
 const Screen* mainScreen() {
   ScreenList& list = List();
-  return &list.screens[static_cast<size_t>(list.main)];
+  return list.screens[static_cast<size_t>(list.main)].get();
 }
 
 int ScreenCount() { return static_cast<int>(List().screens.size()); }
@@ -44,7 +49,7 @@ int ScreenCount() { return static_cast<int>(List().screens.size()); }
 const Screen* ScreenAt(int index) {
   ScreenList& list = List();
   if (index < 0 || static_cast<size_t>(index) >= list.screens.size()) return nullptr;
-  return &list.screens[static_cast<size_t>(index)];
+  return list.screens[static_cast<size_t>(index)].get();
 }
 
 bool SetVirtualScreens(int count, int mainIndex, double width, double height) {
@@ -52,6 +57,28 @@ bool SetVirtualScreens(int count, int mainIndex, double width, double height) {
   if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
     return false;
   List().Fill(count, mainIndex, width, height);
+  return true;
+}
+
+bool SetScreens(const std::vector<Screen>& screens, int mainIndex) {
+  if (screens.empty() || screens.size() > 64 || mainIndex < 0 ||
+      static_cast<size_t>(mainIndex) >= screens.size())
+    return false;
+  for (size_t i = 0; i < screens.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (screens[i].number == screens[j].number) return false;
+  ScreenList& list = List();
+  std::vector<std::unique_ptr<Screen>> kept;
+  for (const Screen& wanted : screens) {
+    std::unique_ptr<Screen> s;
+    for (auto& old : list.screens)
+      if (old && old->number == wanted.number) s = std::move(old);
+    if (!s) s.reset(new Screen);
+    *s = wanted;
+    kept.push_back(std::move(s));
+  }
+  list.screens = std::move(kept);
+  list.main = mainIndex;
   return true;
 }
 
@@ -68,18 +95,16 @@ bool LoadMonitorScreens(void* xDisplay) {
     s.y = m.y;
     s.width = m.width;
     s.height = m.height;
+    std::snprintf(s.name, sizeof s.name, "%s", m.name.c_str());
     if (m.primary && mainIndex < 0) mainIndex = static_cast<int>(screens.size());
     screens.push_back(s);
   }
-  ScreenList& list = List();
-  list.screens = screens;
-  list.main = mainIndex < 0 ? 0 : mainIndex;
-  return true;
+  return SetScreens(screens, mainIndex < 0 ? 0 : mainIndex);
 }
 
 const Screen* ScreenAtPoint(double x, double y) {
-  for (const Screen& s : List().screens)
-    if (x >= s.x && x < s.x + s.width && y >= s.y && y < s.y + s.height) return &s;
+  for (const auto& s : List().screens)
+    if (x >= s->x && x < s->x + s->width && y >= s->y && y < s->y + s->height) return s.get();
   return nullptr;
 }
 

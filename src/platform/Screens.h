@@ -7,12 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // One screen: its number (the host's "NSScreenNumber" entry) and where it
 // lies on the desktop, in pixels.
 struct Screen {
   int32_t number = 0;
   double x = 0, y = 0, width = 0, height = 0;
+  char name[64] = "";  // the monitor's or output's name, when it has one
 
   // The "NSScreenNumber" entry of the screen's device description: an
   // integer that names this screen and differs between screens.
@@ -23,7 +25,8 @@ struct Screen {
 // set up again.
 const Screen* mainScreen();
 
-// Number of screens, at least 1.
+// Number of screens, at least 1. Every pointer below is valid until the list
+// is set up again (SetScreens keeps the screens that stay).
 int ScreenCount();
 
 // Screen `index` (0 based), or null when there is no such screen. Valid until
@@ -43,6 +46,13 @@ bool SetVirtualScreens(int count, int mainIndex, double width, double height);
 // when none is primary). A server without monitors gives one screen covering
 // its root window. False, with the list unchanged, without a connection.
 bool LoadMonitorScreens(void* xDisplay);
+
+// Replaces the list with `screens` (1 to 64 of them, numbers distinct),
+// screen `mainIndex` being the main one. A screen whose number was already
+// in the list keeps its address, so views on the outputs that stay keep
+// valid screens while others come and go. False, with the list unchanged,
+// for an empty or oversized list or a bad index.
+bool SetScreens(const std::vector<Screen>& screens, int mainIndex);
 
 // The screen that holds the desktop point (x, y) (left and top edges
 // inclusive), or null when none does.

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 struct WindowGL::Impl {
-  void* xDisplay = nullptr;
+  void* xDisplay = nullptr;  // the connection: an X11 Display* or a wl_display*
   EGLDisplay display = EGL_NO_DISPLAY;
   EGLConfig config = nullptr;
   EGLContext context = EGL_NO_CONTEXT;
@@ -64,6 +64,41 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   return true;
 }
 
+bool WindowGL::CreateOnWayland(void* wlDisplay, void* eglWindow) {
+  Destroy();
+  if (!wlDisplay || !eglWindow) return false;
+  impl->display = AcquireWaylandDisplay(wlDisplay);
+  if (impl->display == EGL_NO_DISPLAY) return false;
+  impl->xDisplay = wlDisplay;
+  if (!ChooseOpaqueWindowConfig(impl->display, &impl->config)) {
+    std::fprintf(stderr, "glymmer: no OpenGL configuration draws into Wayland surfaces\n");
+    Destroy();
+    return false;
+  }
+  impl->context = CreateCompatibilityContext(impl->display, impl->config);
+  if (impl->context == EGL_NO_CONTEXT) {
+    Destroy();
+    return false;
+  }
+  const EGLint attributes[] = {EGL_RENDER_BUFFER, EGL_BACK_BUFFER, EGL_NONE};
+  impl->surface = eglCreateWindowSurface(impl->display, impl->config,
+                                         reinterpret_cast<EGLNativeWindowType>(eglWindow),
+                                         attributes);
+  if (impl->surface == EGL_NO_SURFACE || !MakeCurrent()) {
+    std::fprintf(stderr, "glymmer: cannot draw into the Wayland surface (EGL error 0x%x)\n",
+                 eglGetError());
+    Destroy();
+    return false;
+  }
+  // With a swap interval of 1 a swap waits for the compositor's frame
+  // callback, and a compositor sends none while the surface is hidden
+  // (covered, on a locked session, on an output that is off): the whole
+  // loop, every other view and every way out with it, would wait forever.
+  // Ticks pace the frames instead, as on X11.
+  eglSwapInterval(impl->display, 0);
+  return true;
+}
+
 bool WindowGL::MakeCurrent() {
   if (impl->context == EGL_NO_CONTEXT || impl->surface == EGL_NO_SURFACE) return false;
   if (!eglBindAPI(EGL_OPENGL_API)) return false;
@@ -80,6 +115,7 @@ void WindowGL::Destroy() {
   DestroySurfaceAndContext(impl->display, &impl->surface, &impl->context);
   impl->display = EGL_NO_DISPLAY;
   impl->visual = 0;
+  // One release serves both kinds of connection.
   ReleaseX11Display(impl->xDisplay);
   impl->xDisplay = nullptr;
 }

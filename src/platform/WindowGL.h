@@ -1,4 +1,5 @@
-// WindowGL: an OpenGL context that draws into an X11 window.
+// WindowGL: an OpenGL context that draws into an X11 window or a Wayland
+// surface.
 //
 // A desktop OpenGL compatibility-profile context with an EGL window surface
 // on the window, through an EGL display on the window's own X connection. The
@@ -27,6 +28,12 @@ public:
   // can be had; the object is then empty. The connection and the window must
   // outlive the object (Destroy releases everything).
   bool Create(void* xDisplay, unsigned long window, unsigned long visualId);
+
+  // The same on a Wayland surface: `eglWindow` is the wl_egl_window of the
+  // surface, on the connection `wlDisplay` (a wl_display*). The configuration
+  // has no alpha where one is offered, so the surface is opaque. Swaps never
+  // wait for the compositor. Both must outlive the object.
+  bool CreateOnWayland(void* wlDisplay, void* eglWindow);
 
   // Makes this context and its window surface current on the calling thread.
   bool MakeCurrent();

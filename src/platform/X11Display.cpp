@@ -456,6 +456,10 @@ bool QueryMonitors(void* xDisplay, std::vector<MonitorRect>* out) {
       m.width = monitors[i].width;
       m.height = monitors[i].height;
       m.primary = monitors[i].primary != 0;
+      if (char* name = monitors[i].name ? XGetAtomName(d, monitors[i].name) : nullptr) {
+        m.name = name;
+        XFree(name);
+      }
       out->push_back(m);
     }
     if (monitors) XRRFreeMonitors(monitors);

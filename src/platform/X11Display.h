@@ -9,28 +9,11 @@
 // meet a vanished window report it with a false result instead.
 #pragma once
 
+#include "platform/DisplaySystem.h"
 #include "platform/ScreenSaverView.h"
 
 #include <string>
 #include <vector>
-
-// One event for one of the engine's windows.
-struct WindowEvent {
-  enum Kind {
-    kKey,        // a key was pressed (`escape` tells whether it was Escape)
-    kButton,     // a pointer button was pressed
-    kMotion,     // the pointer moved to (rootX, rootY)
-    kResize,     // the window's size is now width x height
-    kClose,      // the window manager asks the window to close
-    kDestroyed,  // the window is gone
-    kExpose,     // a part of the window must be drawn again
-  };
-  Kind kind = kExpose;
-  unsigned long window = 0;  // the X window it happened to
-  bool escape = false;
-  int rootX = 0, rootY = 0;
-  int width = 0, height = 0;
-};
 
 class X11Display {
 public:
@@ -118,6 +101,7 @@ bool NativeWindowCentre(void* xDisplay, unsigned long window, double* x, double*
 struct MonitorRect {
   int x = 0, y = 0, width = 0, height = 0;
   bool primary = false;
+  std::string name;  // the monitor's name ("DP-1"); empty for the root window
 };
 
 // The active XRandR monitors of the connection `xDisplay` in the server's
