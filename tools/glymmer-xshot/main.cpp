@@ -1,21 +1,33 @@
 // glymmer-xshot: tells what an X window (the root window unless told) shows
-// on the server named by DISPLAY, for scripts that check the screen:
+// on the server named by DISPLAY, or what a screenshot file shows, for
+// scripts that check the screen:
 //
-//   glymmer-xshot [--window ID] [--region X,Y,W,H] [--png FILE]
+//   glymmer-xshot [--window ID | --file IMAGE] [--region X,Y,W,H] [--png FILE]
 //
-// prints one line "WIDTHxHEIGHT lit=P hash=H": P is the share of pixels in
-// the region (the whole window by default) brighter than near-black, H a
-// hash of those pixels (it changes when any of them does). --png also saves
-// the whole window as a PNG file. Exit status 1 when the window cannot be
-// read, 2 for a bad command line.
+// prints one line "WIDTHxHEIGHT lit=P hash=H red=R fine=F": P is the share
+// of pixels in the region (the whole window by default) brighter than
+// near-black, H a hash of those pixels (it changes when any of them does), R
+// the share of pure red ones, and F the share of sharp steps between
+// horizontal neighbours that lie inside pairs of columns (0 and 1, 2 and 3,
+// ...): about a half for a picture drawn at its full size, none for one
+// drawn at half the size and doubled. --png also saves the whole window as a
+// PNG file. Exit status 1 when the window or file cannot be read, 2 for a
+// bad command line.
+//
+//   glymmer-xshot --close ID
+//
+// asks window ID to close, as a window manager's close button does.
 
+#include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
 #include "platform/X11Display.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +39,26 @@ bool ParseRegion(const char* text, int region[4]) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: glymmer-xshot [--window ID] [--region X,Y,W,H] [--png FILE]\n");
+  std::fprintf(stderr,
+               "usage: glymmer-xshot [--window ID | --file IMAGE] [--region X,Y,W,H] [--png FILE]\n");
   return 2;
+}
+
+// Reads an image file (a compositor's screenshot) as RGB rows, top first.
+bool ReadImage(const char* path, std::vector<unsigned char>& rgb, int* width, int* height) {
+  std::unique_ptr<NSBitmapImageRep> image = NSBitmapImageRep::imageRepWithContentsOfFile(path);
+  if (!image) return false;
+  *width = image->pixelsWide();
+  *height = image->pixelsHigh();
+  int bytes = image->bitsPerPixel() / 8;
+  rgb.assign(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3, 0);
+  for (int y = 0; y < *height; ++y)
+    for (int x = 0; x < *width; ++x)
+      std::memcpy(&rgb[(static_cast<size_t>(y) * *width + x) * 3],
+                  image->bitmapData() + static_cast<size_t>(y) * image->bytesPerRow() +
+                      static_cast<size_t>(x) * bytes,
+                  3);
+  return true;
 }
 
 }  // namespace
@@ -38,6 +68,16 @@ int main(int argc, char** argv) {
   int region[4] = {0, 0, 0, 0};
   bool regionGiven = false;
   const char* png = nullptr;
+  const char* file = nullptr;
+  if (argc == 3 && std::string(argv[1]) == "--close") {
+    char* end = nullptr;
+    unsigned long id = std::strtoul(argv[2], &end, 0);
+    if (!end || *end || !id) return Usage();
+    X11Display x;
+    if (!x.Open(nullptr)) return 1;
+    x.RequestClose(id);
+    return 0;
+  }
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -51,18 +91,27 @@ int main(int argc, char** argv) {
       regionGiven = true;
     } else if (arg == "--png") {
       png = value;
+    } else if (arg == "--file") {
+      file = value;
     } else {
       return Usage();
     }
   }
 
-  X11Display x;
-  if (!x.Open(nullptr)) return 1;
   std::vector<unsigned char> rgb;
   int width = 0, height = 0;
-  if (!x.Capture(window, rgb, &width, &height)) {
-    std::fprintf(stderr, "glymmer-xshot: cannot read window 0x%lx\n", window);
-    return 1;
+  if (file) {
+    if (!ReadImage(file, rgb, &width, &height)) {
+      std::fprintf(stderr, "glymmer-xshot: cannot read the image %s\n", file);
+      return 1;
+    }
+  } else {
+    X11Display x;
+    if (!x.Open(nullptr)) return 1;
+    if (!x.Capture(window, rgb, &width, &height)) {
+      std::fprintf(stderr, "glymmer-xshot: cannot read window 0x%lx\n", window);
+      return 1;
+    }
   }
   if (!regionGiven) {
     region[2] = width;
@@ -73,20 +122,31 @@ int main(int argc, char** argv) {
     return 2;
   }
   uint64_t hash = 1469598103934665603ull;  // FNV-1a
-  uint64_t lit = 0;
+  uint64_t lit = 0, red = 0, steps = 0, stepsInside = 0;
   for (int y = region[1]; y < region[1] + region[3]; ++y) {
     for (int x0 = region[0]; x0 < region[0] + region[2]; ++x0) {
       const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x0) * 3];
       if (p[0] > 24 || p[1] > 24 || p[2] > 24) ++lit;
+      if (p[0] > 230 && p[1] < 25 && p[2] < 25) ++red;
+      if (x0 > region[0]) {
+        const unsigned char* q = p - 3;
+        int step = std::max({std::abs(p[0] - q[0]), std::abs(p[1] - q[1]), std::abs(p[2] - q[2])});
+        if (step > 48) {
+          ++steps;
+          if (x0 % 2 == 1) ++stepsInside;
+        }
+      }
       for (int c = 0; c < 3; ++c) {
         hash ^= p[c];
         hash *= 1099511628211ull;
       }
     }
   }
-  double share = static_cast<double>(lit) / (static_cast<double>(region[2]) * region[3]);
-  std::printf("%dx%d lit=%.4f hash=%016llx\n", width, height, share,
-              static_cast<unsigned long long>(hash));
+  double pixels = static_cast<double>(region[2]) * region[3];
+  std::printf("%dx%d lit=%.4f hash=%016llx red=%.4f fine=%.4f\n", width, height,
+              static_cast<double>(lit) / pixels, static_cast<unsigned long long>(hash),
+              static_cast<double>(red) / pixels,
+              steps ? static_cast<double>(stepsInside) / static_cast<double>(steps) : 0.0);
   if (png) {
     std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
     for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) {

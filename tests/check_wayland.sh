@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# glymmer as a native Wayland client, on a real compositor: sway, headless
+# (no GPU: Mesa draws glymmer's frames with llvmpipe, sway composites with
+# pixman), looked at through grim's screenshots of each output.
+#
+#   tests/check_wayland.sh BUILD_DIR [SOURCE_DIR]
+#
+# The window mode, full screen on two outputs (with and without the
+# main-monitor-only rule), the saver started by a real swayidle over an
+# ordinary window, pointer travel, keys and SIGTERM ending them, a scale-2
+# output drawn at its full pixel size, an output removed under the saver (a
+# nested sway whose outputs are windows of the first), and the compositor
+# killed under the saver.
+#
+# Run as root, sway (which refuses root) and every client run as "nobody".
+# Exit status 77 (a skip) only where sway cannot start at all.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+glymmer=$build/app/glymmer
+helper=$build/tests/glymmer-wl-helper
+xshot=$build/tools/glymmer-xshot/glymmer-xshot
+
+fail() { echo "FAIL: $*" >&2; [ -n "${KEEP_SHOTS:-}" ] && cp -r "$work/shots" "$KEEP_SHOTS"; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+. "$source_dir/tests/support/session.sh"
+. "$source_dir/tests/support/wayland.sh"
+command -v sway >/dev/null || skip "sway is not installed (scripts/setup installs it)"
+for tool in swaymsg swayidle grim wtype; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
+done
+for program in "$glymmer" "$helper" "$xshot"; do
+  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wayland_session 3000
+mkdir -p "$work/shots"
+chmod 777 "$work/shots"
+# The sanitizer pass names its suppressions by a path the user may not reach.
+if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
+  cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
+  chmod 644 "$work/lsan.supp"
+  export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
+fi
+
+
+# shot DISPLAY OUTPUT: glymmer-xshot's line for a screenshot of one output.
+shot() {
+  local file=$work/shots/$2.png
+  rm -f "$file"
+  as "$1" grim -o "$2" "$file" 2>/dev/null && "$xshot" --file "$file"
+}
+field() { sed -n "s/.* $1=\([0-9a-f.]*\).*/\1/p" <<<"$2"; }
+above() { awk -v v="$(field "$1" "$2")" -v t="$3" 'BEGIN { exit !(v > t) }'; }
+# wait_lit DISPLAY OUTPUT: screenshots for up to 10 s until one shows the
+# mosaic: lit, and none of the ordinary windows' red left; sets `shot`.
+wait_lit() {
+  local _
+  for _ in $(seq 50); do
+    shot=$(shot "$1" "$2") || true
+    [ -n "$shot" ] && above lit "$shot" 0.02 && ! above red "$shot" 0.001 && return 0
+    sleep 0.2
+  done
+  fail "$2 does not show the mosaic: $shot"
+}
+# wait_end PID SECONDS: until the process ends; sets `status`.
+wait_end() {
+  local _
+  for _ in $(seq $(($2 * 10))); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$1" 2>/dev/null && return 1
+  status=0
+  wait "$1" || status=$?
+}
+# glymmer_on DISPLAY LOG ARGS...: starts glymmer as a client; sets glymmer_pid.
+glymmer_on() {
+  local display=$1
+  log=$2
+  shift 2
+  run_as "$display" "$glymmer" "$@" >"$log" 2>&1 &
+  glymmer_pid=$!
+  pids+=("$glymmer_pid")
+}
+# wait_for TEXT: until the current glymmer's log says it (10 s at most).
+wait_for() {
+  local _
+  for _ in $(seq 100); do
+    grep -qs "$1" "$log" && return 0
+    sleep 0.1
+  done
+  fail "glymmer never said \"$1\""
+}
+
+cat >"$work/main.conf" <<EOF
+output HEADLESS-1 resolution 320x240 position 0 0
+output HEADLESS-2 resolution 320x240 position 320 0
+EOF
+chmod 644 "$work/main.conf"
+start_sway main WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=2 ||
+  skip "sway cannot start here: $(tail -n 3 "$work/main.log" | tr '\n' ' ')"
+wl=$sway_display
+ipc=$sway_socket
+
+# The window mode: a window showing a moving mosaic; Escape ends it.
+glymmer_on "$wl" "$work/window.log" --verbose
+wait_for "OpenGL set up for"
+wait_lit "$wl" HEADLESS-1
+first=$shot
+sleep 0.3
+second=$(shot "$wl" HEADLESS-1)
+[ "$(field hash "$first")" != "$(field hash "$second")" ] || fail "the window's mosaic does not move"
+grep -q "in surface 1 on screen" "$log" || fail "the window is not a Wayland surface"
+as "$wl" wtype -s 300 -k Escape
+wait_end "$glymmer_pid" 10 || fail "Escape does not end the window mode"
+[ "$status" -eq 0 ] || fail "the window mode ended with status $status"
+
+# An ordinary window on each output, for the full-screen views and the saver
+# to cover.
+msg "$wl" "$ipc" focus output HEADLESS-1
+run_as "$wl" "$helper" window ff0000 &
+pids+=($!)
+sleep 0.5
+msg "$wl" "$ipc" focus output HEADLESS-2
+run_as "$wl" "$helper" window ff0000 &
+pids+=($!)
+sleep 0.5
+for output in HEADLESS-1 HEADLESS-2; do
+  above red "$(shot "$wl" "$output")" 0.5 || fail "no ordinary window on $output"
+done
+
+# Full screen on both outputs; a key ends it.
+glymmer_on "$wl" "$work/fullscreen.log" --fullscreen --verbose
+wait_for "view 2: OpenGL set up"
+for output in HEADLESS-1 HEADLESS-2; do wait_lit "$wl" "$output"; done
+as "$wl" wtype -s 300 a
+wait_end "$glymmer_pid" 10 || fail "a key does not end the full-screen mode"
+[ "$status" -eq 0 ] || fail "the full-screen mode ended with status $status"
+
+# Main monitor only, the main output named: only it shows the mosaic, the
+# other is black over the window it covers.
+glymmer_on "$wl" "$work/main-only.log" --fullscreen --main-monitor-only --main-output HEADLESS-2 \
+  --verbose
+wait_for "view 1 stays black"
+grep -q "main output: HEADLESS-2 (named by --main-output)" "$log" || fail "--main-output is not said"
+wait_lit "$wl" HEADLESS-2
+sleep 0.3
+other=$(shot "$wl" HEADLESS-1)
+above lit "$other" 0.001 && fail "the output that is not main is not black: $other"
+as "$wl" "$helper" pointer 0 0 click
+wait_end "$glymmer_pid" 10 || fail "a click does not end the full-screen mode"
+
+# The saver, started by swayidle after a second without input: above the
+# windows on both outputs; pointer travel ends it with status 0.
+run_as "$wl" swayidle -w timeout 1 "[ -e $work/shots/started ] || { touch $work/shots/started; \
+$glymmer --saver --verbose >$work/shots/saver.log 2>&1; echo \$? >$work/shots/status; }" \
+  >"$work/swayidle.log" 2>&1 &
+idle_pid=$!
+pids+=("$idle_pid")
+log=$work/shots/saver.log
+for _ in $(seq 100); do [ -f "$log" ] && break; sleep 0.1; done
+[ -f "$log" ] || fail "swayidle did not start the saver"
+wait_for "view 2: OpenGL set up"
+for output in HEADLESS-1 HEADLESS-2; do wait_lit "$wl" "$output"; done
+as "$wl" "$helper" pointer 40 30
+for _ in $(seq 100); do [ -s "$work/shots/status" ] && break; sleep 0.1; done
+[ -s "$work/shots/status" ] || fail "pointer travel does not end the saver"
+[ "$(cat "$work/shots/status")" = 0 ] || fail "the saver ended with status $(cat "$work/shots/status")"
+grep -q "view 2 destroyed" "$log" || fail "the saver did not end in order"
+kill "$idle_pid"
+
+# A scale-2 output: the saver draws it at its full pixel size. SIGTERM ends
+# the saver with status 0.
+msg "$wl" "$ipc" output HEADLESS-2 resolution 640x480 scale 2
+glymmer_on "$wl" "$work/scaled.log" --saver --verbose
+wait_for "view 2: OpenGL set up for 640x480"
+# Sharp steps are counted once the letters have faded in.
+for _ in $(seq 50); do
+  wait_lit "$wl" HEADLESS-2
+  above lit "$shot" 0.06 && break
+  sleep 0.2
+done
+case $shot in 640x480*) ;; *) fail "the scale-2 output is not 640x480: $shot" ;; esac
+above fine "$shot" 0.3 || fail "the scale-2 output shows a doubled half-size picture: $shot"
+kill -TERM "$glymmer_pid"
+wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
+[ "$status" -eq 0 ] || fail "SIGTERM ended the saver with status $status"
+grep -q "view 2 destroyed" "$log" || fail "SIGTERM did not end the saver in order"
+
+# An output removed under the saver: a nested sway whose two outputs are
+# windows of the first; closing one removes that output.
+cat >"$work/nested.conf" <<EOF
+output WL-1 resolution 320x240
+output WL-2 resolution 320x240
+EOF
+chmod 644 "$work/nested.conf"
+start_sway nested WLR_BACKENDS=wayland WLR_WL_OUTPUTS=2 WAYLAND_DISPLAY="$wl" ||
+  fail "the nested sway does not start: $(tail -n 3 "$work/nested.log" | tr '\n' ' ')"
+nested=$sway_display
+nested_pid=$sway_pid
+glymmer_on "$nested" "$work/removed.log" --saver --verbose
+wait_for "view 2: OpenGL set up"
+msg "$wl" "$ipc" '[title="wlroots - WL-2"]' kill
+wait_for "view 2 destroyed"
+grep -q "the output of view 2 went away" "$log" || fail "the saver did not see the output go"
+wait_lit "$nested" WL-1
+first=$shot
+sleep 0.3
+second=$(shot "$nested" WL-1)
+[ "$(field hash "$first")" != "$(field hash "$second")" ] || fail "the remaining output stopped moving"
+kill -TERM "$glymmer_pid"
+wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
+[ "$status" -eq 0 ] || fail "the saver that lost an output ended with status $status"
+
+# The compositor killed under the saver: it ends by itself, soon, with 1.
+glymmer_on "$nested" "$work/killed.log" --saver --verbose
+wait_for "view 1: OpenGL set up"
+kill -KILL "$nested_pid"
+wait_end "$glymmer_pid" 5 || fail "the saver outlives its compositor by 5 s"
+[ "$status" -eq 1 ] || fail "the saver ended with status $status when its compositor died"
+grep -q "the Wayland compositor went away" "$log" || fail "no message when the compositor died"
+
+echo "Wayland check passed"
