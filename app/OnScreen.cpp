@@ -53,6 +53,7 @@ struct Shown {
   bool ownWindow = false;     // made here, destroyed here
   uint32_t output = 0;        // full screen and saver: the output it covers
   bool gone = false;          // the window was destroyed under the view
+  bool hidden = false;        // the display shows it nowhere; it does not draw
   bool drawable = true;       // the view has an OpenGL context
   NSSize size;
   // Frame-rate display and measurements.
@@ -380,6 +381,7 @@ void OnScreenEngine::Tick(Shown* s) {
   }
   uint64_t after = view->glView->PresentedFrames();
   if (after == before) return;
+  display->Presented(s->window);
   double now = CFAbsoluteTimeGetCurrent();
   if (s->firstFrameTime < 0) {
     s->firstFrameTime = now;
@@ -494,6 +496,16 @@ void OnScreenEngine::Loop() {
     double next = std::min(end, now + kLongestWait);
     for (auto& s : shown) {
       if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
+      if (now >= DueTime(s.get()) && !display->WantsFrame(s->window)) {
+        // Hidden: no frames until it is seen again (asked at the next wake).
+        if (!s->hidden && options.verbose)
+          std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
+        s->hidden = true;
+        continue;
+      }
+      if (s->hidden && options.verbose)
+        std::fprintf(stderr, "glymmer: view %d is shown again\n", s->number);
+      s->hidden = false;
       if (now >= DueTime(s.get())) {
         Tick(s.get());
         now = CFAbsoluteTimeGetCurrent();

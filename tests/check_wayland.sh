@@ -6,7 +6,7 @@
 #   tests/check_wayland.sh BUILD_DIR [SOURCE_DIR]
 #
 # The window mode, full screen on two outputs (with and without the
-# main-monitor-only rule), the saver started by a real swayidle over an
+# main-monitor-only rule, a view out of sight pausing), the saver started by a real swayidle over an
 # ordinary window, pointer travel, keys and SIGTERM ending them, a scale-2
 # output drawn at its full pixel size, an output removed under the saver (a
 # nested sway whose outputs are windows of the first), and the compositor
@@ -144,6 +144,13 @@ done
 glymmer_on "$wl" "$work/fullscreen.log" --fullscreen --verbose
 wait_for "view 2: OpenGL set up"
 for output in HEADLESS-1 HEADLESS-2; do wait_lit "$wl" "$output"; done
+# A view on a workspace out of sight pauses, and draws again when it is back.
+msg "$wl" "$ipc" focus output HEADLESS-1
+msg "$wl" "$ipc" workspace 9
+wait_for "view 1 is hidden; it pauses"
+msg "$wl" "$ipc" workspace back_and_forth
+wait_for "view 1 is shown again"
+grep -q "view 2 is hidden" "$log" && fail "the view in sight paused too"
 as "$wl" wtype -s 300 a
 wait_end "$glymmer_pid" 10 || fail "a key does not end the full-screen mode"
 [ "$status" -eq 0 ] || fail "the full-screen mode ended with status $status"

@@ -115,6 +115,13 @@ public:
   virtual bool PointerPosition(int* x, int* y) = 0;
   // Shows black in the surface without its view (which does not draw).
   virtual void PaintBlack(const NSWindow& window) = 0;
+  // Whether a frame drawn into the surface now would be seen. False while
+  // the compositor shows it nowhere (covered by a lock screen, on an output
+  // that is off), so that hidden views cost nothing; it is asked again before
+  // each frame, and turns true when the surface is shown again.
+  virtual bool WantsFrame(const NSWindow& window) = 0;
+  // The surface's view has just presented a frame.
+  virtual void Presented(const NSWindow& window) = 0;
 
   // Sends everything asked for so far.
   virtual void Flush() = 0;

@@ -46,6 +46,14 @@ namespace {
 
 // How long a new surface may wait for the compositor's first configure.
 constexpr int kConfigureTimeoutMs = 5000;
+// A surface whose last frame has not been shown after this long is hidden.
+constexpr double kHiddenAfter = 0.5;
+
+double Monotonic() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 class WaylandSystem;
 
@@ -94,6 +102,10 @@ struct Surface {
   int pendingWidth = 0, pendingHeight = 0;  // from the toplevel's configure
   int scale = 1;
   int reportedWidth = 0, reportedHeight = 0;  // drawable size the engine knows
+  wl_callback* frame = nullptr;  // asked for the next or last frame; done once it was shown
+  bool frameSent = false;        // the frame it was asked with has been presented
+  double frameSentAt = 0;        // when (monotonic seconds)
+  bool hidden = false;
   bool configured = false;
   std::vector<uint32_t> entered;  // outputs the surface is shown on
 
@@ -118,6 +130,8 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
+  bool WantsFrame(const NSWindow& window) override;
+  void Presented(const NSWindow& window) override;
   void Flush() override;
   bool WaitForEvents(double seconds) override;
   bool NextEvent(WindowEvent* event) override;
@@ -266,6 +280,13 @@ const wl_surface_listener* SurfaceListener() {
   }();
   return &listener;
 }
+
+const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callback, uint32_t) {
+  Surface* s = static_cast<Surface*>(data);
+  wl_callback_destroy(callback);
+  s->frame = nullptr;
+  s->hidden = false;
+}};
 
 const xdg_surface_listener kXdgSurfaceListener = {
     [](void* data, xdg_surface* xdgSurface, uint32_t serial) {
@@ -881,6 +902,7 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
 void WaylandSystem::DestroySurface(Surface* s) {
   if (keyboardFocus == s) keyboardFocus = nullptr;
   if (pointerFocus == s) pointerFocus = nullptr;
+  if (s->frame) wl_callback_destroy(s->frame);
   if (s->eglWindow) wl_egl_window_destroy(s->eglWindow);
   if (s->viewport) wp_viewport_destroy(s->viewport);
   if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
@@ -960,6 +982,32 @@ void WaylandSystem::PaintBlack(const NSWindow& window) {
   wl_surface_damage(s->surface, 0, 0, INT32_MAX, INT32_MAX);
   wl_surface_commit(s->surface);
   wl_display_flush(display);
+}
+
+bool WaylandSystem::WantsFrame(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s || lost) return true;
+  if (s->frame) {
+    // The compositor answers a frame's callback once it has shown that
+    // frame, and never while the surface is hidden. Swaps do not wait for it
+    // (they would block the loop forever), so this is where a hidden
+    // surface stops costing frames; its callback still comes when it is
+    // shown again.
+    if (s->frameSent && !s->hidden && Monotonic() - s->frameSentAt > kHiddenAfter) s->hidden = true;
+    return !s->hidden;
+  }
+  // Asked now, sent with the frame the view presents next.
+  s->frame = wl_surface_frame(s->surface);
+  wl_callback_add_listener(s->frame, &kFrameListener, s);
+  s->frameSent = false;
+  return true;
+}
+
+void WaylandSystem::Presented(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s || !s->frame || s->frameSent) return;
+  s->frameSent = true;
+  s->frameSentAt = Monotonic();
 }
 
 // ---- Events ------------------------------------------------------------------
