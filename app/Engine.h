@@ -17,6 +17,11 @@ void InstallStopHandlers();
 // driver whose display is gone.
 void EndWithin(unsigned seconds, int status);
 
+// With --detach, tells the process that started this one whether the views
+// came up (it then ends with 0, or 1); once, later calls do nothing. Without
+// --detach it does nothing.
+void ReportStarted(bool started);
+
 // The on-screen modes (window, preview, full screen, the Wayland saver layer,
 // xscreensaver hack) on the display system that --backend or the environment
 // names (WAYLAND_DISPLAY, then DISPLAY; a hack is always on X11). Returns the

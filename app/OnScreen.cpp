@@ -296,6 +296,7 @@ bool OnScreenEngine::OpenOutputViews() {
   SurfaceKind kind =
       options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
   if (!display->Supports(kind)) return false;
+  if (kind == SurfaceKind::kSaverLayer && !display->ClaimSaver()) return false;
   for (const DisplayOutput& output : display->Outputs())
     if (!OpenOutputView(output)) return false;
   if (shown.empty()) {
@@ -595,6 +596,7 @@ int OnScreenEngine::Run() {
   settings.verbose = options.verbose;
   if (!display->Connect(settings)) {
     display.reset();
+    ReportStarted(false);
     if (!hack) return 1;
     WaitForStop();
     return 0;
@@ -603,6 +605,7 @@ int OnScreenEngine::Run() {
     std::fprintf(stderr, "glymmer: on %s, %d output%s\n", display->Name(), ScreenCount(),
                  ScreenCount() == 1 ? "" : "s");
   if (!OpenViews()) {
+    ReportStarted(false);
     if (!hack) {
       DestroyAll();
       return 1;
@@ -611,6 +614,7 @@ int OnScreenEngine::Run() {
     DestroyAll();
     return 0;
   }
+  ReportStarted(true);
   Loop();
   if (lost) {
     // Whatever the driver does with surfaces of a connection that is gone,

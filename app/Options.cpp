@@ -189,6 +189,9 @@ std::string UsageText() {
          "                      is set, else X11 where DISPLAY is (a hack is always X11)\n"
          "  --main-output NAME  the monitor that counts as main (DP-1, HDMI-A-1); by\n"
          "                      default the primary one (X11), the first one (Wayland)\n"
+         "  --detach            once the views are up, go on in the background and let\n"
+         "                      the command end (0: shown, 1: could not start), so an\n"
+         "                      idle tool that waits for its commands is not held up\n"
          "  --size WxH          window size (default 960x540, the preview 320x200)\n"
          "  --geometry G        window size and place, as X writes it: WxH+X+Y\n"
          "  --fps               show the frame rate; --no-fps hides it\n"
@@ -275,6 +278,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->mode = RunMode::FullScreen;
     } else if (arg == "--saver") {
       o->mode = RunMode::Saver;
+    } else if (arg == "--detach") {
+      o->detach = true;
     } else if (arg == "--backend") {
       if (!needValue(&v)) {
         if (!missing()) return false;

@@ -46,6 +46,7 @@ struct Options {
   bool backendGiven = false;  // --backend x11|wayland
   DisplayBackend backend = DisplayBackend::kX11;
   std::string mainOutput;     // --main-output NAME: the output that counts as main
+  bool detach = false;        // --detach: go on in the background once the views are up
   SettingOverrides overrides; // the setting options (--glyphs, --folder, ...)
   bool settingsGiven = false; // at least one of them was given
   std::vector<std::string> warnings;  // problems passed over in the hack mode

@@ -13,7 +13,10 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 volatile std::sig_atomic_t gStopSignal = 0;
 
@@ -42,6 +45,53 @@ static void OnStopOverdue(int) {
 void EndWithin(unsigned seconds, int status) {
   gOverdueStatus = status;
   alarm(seconds);
+}
+
+// --detach: the write end of the pipe on which the detached process tells
+// the one that started it whether its views came up; -1 when not detached.
+static int gReadyPipe = -1;
+
+void ReportStarted(bool started) {
+  if (gReadyPipe < 0) return;
+  char status = started ? 0 : 1;
+  ssize_t written = write(gReadyPipe, &status, 1);
+  (void)written;
+  close(gReadyPipe);
+  gReadyPipe = -1;
+}
+
+// Goes on in a new process of its own session; this one waits until the new
+// one says whether it started, and ends with 0 or 1 accordingly. The fork
+// comes before anything starts a thread (the GL driver does).
+static bool Detach(int* status) {
+  int ready[2];
+  if (pipe(ready) != 0) return false;
+  pid_t child = fork();
+  if (child < 0) {
+    close(ready[0]);
+    close(ready[1]);
+    return false;
+  }
+  if (child > 0) {
+    close(ready[1]);
+    char answer = 1;
+    ssize_t got;
+    do {
+      got = read(ready[0], &answer, 1);
+    } while (got < 0 && errno == EINTR);
+    close(ready[0]);
+    *status = got == 1 ? answer : 1;
+    return true;
+  }
+  close(ready[0]);
+  gReadyPipe = ready[1];
+  setsid();
+  int devnull = open("/dev/null", O_RDONLY);
+  if (devnull >= 0) {
+    dup2(devnull, STDIN_FILENO);
+    close(devnull);
+  }
+  return false;
 }
 
 void InstallStopHandlers() {
@@ -106,6 +156,13 @@ int main(int argc, char** argv) {
     case RunMode::Hack: {
       Options onScreen = options;
       onScreen.mode = mode;
+      int status = 0;
+      if (options.detach && mode != RunMode::Hack) {
+        if (Detach(&status)) return status;
+        if (options.verbose && gReadyPipe >= 0)
+          std::fprintf(stderr, "glymmer: goes on in the background as process %d\n",
+                       static_cast<int>(getpid()));
+      }
       return RunOnScreen(onScreen);
     }
     default:

@@ -7,8 +7,8 @@
 #
 # The window mode, full screen on two outputs (with and without the
 # main-monitor-only rule, a view out of sight pausing), the saver started by a real swayidle over an
-# ordinary window, pointer travel, keys and SIGTERM ending them, a scale-2
-# output drawn at its full pixel size, an output removed under the saver (a
+# ordinary window, pointer travel, keys and SIGTERM ending them, a detached
+# saver and a second one refused, a scale-2 output drawn at its full pixel size, an output removed under the saver (a
 # nested sway whose outputs are windows of the first), and the compositor
 # killed under the saver.
 #
@@ -187,10 +187,19 @@ for _ in $(seq 100); do [ -s "$work/shots/status" ] && break; sleep 0.1; done
 grep -q "view 2 destroyed" "$log" || fail "the saver did not end in order"
 kill "$idle_pid"
 
-# A scale-2 output: the saver draws it at its full pixel size. SIGTERM ends
-# the saver with status 0.
+# A scale-2 output: the saver draws it at its full pixel size. Detached, the
+# command ends once the saver is up; a second saver is refused; SIGTERM ends
+# the first in order.
 msg "$wl" "$ipc" output HEADLESS-2 resolution 640x480 scale 2
-glymmer_on "$wl" "$work/scaled.log" --saver --verbose
+log=$work/scaled.log
+as "$wl" "$glymmer" --saver --detach --verbose >"$log" 2>&1 || fail "the detached saver did not start"
+saver_pid=$(sed -n 's/.*in the background as process \([0-9]*\).*/\1/p' "$log")
+[ -n "$saver_pid" ] || fail "the detached saver does not say its process"
+pids+=("$saver_pid")
+status=0
+as "$wl" "$glymmer" --saver >"$work/second.log" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "a saver already runs" "$work/second.log" ||
+  fail "a second saver was not refused (status $status)"
 wait_for "view 2: OpenGL set up for 640x480"
 # Sharp steps are counted once the letters have faded in.
 for _ in $(seq 50); do
@@ -200,9 +209,9 @@ for _ in $(seq 50); do
 done
 case $shot in 640x480*) ;; *) fail "the scale-2 output is not 640x480: $shot" ;; esac
 above fine "$shot" 0.3 || fail "the scale-2 output shows a doubled half-size picture: $shot"
-kill -TERM "$glymmer_pid"
-wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
-[ "$status" -eq 0 ] || fail "SIGTERM ended the saver with status $status"
+kill -TERM "$saver_pid"
+for _ in $(seq 100); do kill -0 "$saver_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$saver_pid" 2>/dev/null && fail "SIGTERM does not end the saver"
 grep -q "view 2 destroyed" "$log" || fail "SIGTERM did not end the saver in order"
 
 # An output removed under the saver: a nested sway whose two outputs are

@@ -96,6 +96,11 @@ public:
   // standard error when it cannot).
   virtual bool Supports(SurfaceKind kind) = 0;
 
+  // Makes this process the one saver on this display. False, with a line on
+  // standard error, when another process already is; the claim ends with
+  // the process.
+  virtual bool ClaimSaver() = 0;
+
   // Makes and shows a surface, fills `window` with the handles its view
   // draws through and `size` with its drawable size in pixels. False, with a
   // line on standard error, when it cannot.

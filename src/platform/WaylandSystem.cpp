@@ -24,7 +24,9 @@
 #endif
 
 #include <linux/input-event-codes.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -123,6 +125,7 @@ public:
   NSSize DesktopSize() override;
   bool ReportsOutputChanges() const override { return true; }
   bool Supports(SurfaceKind kind) override;
+  bool ClaimSaver() override;
   bool OpenSurface(const SurfaceRequest& request, NSWindow* window, NSSize* size) override;
   void CloseSurface(NSWindow* window) override;
   bool SurfaceSize(const NSWindow& window, NSSize* size) override;
@@ -184,6 +187,7 @@ private:
   unsigned long nextSurfaceId = 1;
   bool ready = false;  // the first description of every output has come
   bool lost = false;
+  int saverLock = -1;  // the lock file held by ClaimSaver
 };
 
 // ---- Listeners -------------------------------------------------------------
@@ -656,6 +660,8 @@ void WaylandSystem::Disconnect() {
   ready = false;
   lost = false;
   mainName.clear();
+  if (saverLock >= 0) close(saverLock);
+  saverLock = -1;
 }
 
 std::vector<DisplayOutput> WaylandSystem::Outputs() {
@@ -700,6 +706,25 @@ bool WaylandSystem::Supports(SurfaceKind kind) {
                                "(wlr-layer-shell); use --fullscreen\n");
     return false;
   }
+  return true;
+}
+
+bool WaylandSystem::ClaimSaver() {
+  if (saverLock >= 0) return true;
+  // One lock file per compositor, in the session's runtime folder: a second
+  // saver would only double the work under the first.
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  std::string path = std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" +
+                     (name && *name && !std::strchr(name, '/') ? name : "wayland-0") + ".lock";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return true;  // no place for a lock: nothing to refuse on
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name ? name : "wayland-0");
+    return false;
+  }
+  saverLock = fd;
   return true;
 }
 

@@ -55,6 +55,8 @@ public:
     return false;
   }
 
+  bool ClaimSaver() override { return true; }  // X11 has no saver layer
+
   bool OpenSurface(const SurfaceRequest& request, NSWindow* window, NSSize* size) override {
     if (request.kind == SurfaceKind::kForeign) {
       unsigned long id = request.foreignWindow ? request.foreignWindow : x.Root();
