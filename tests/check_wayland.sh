@@ -114,7 +114,7 @@ wl=$sway_display
 ipc=$sway_socket
 
 # The window mode: a window showing a moving mosaic; Escape ends it.
-glymmer_on "$wl" "$work/window.log" --verbose
+glymmer_on "$wl" "$work/window.log" --backend wayland --verbose
 wait_for "OpenGL set up for"
 wait_lit "$wl" HEADLESS-1
 first=$shot
