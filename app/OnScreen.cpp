@@ -146,6 +146,7 @@ private:
   bool OpenOutputViews();
   bool OpenOutputView(const DisplayOutput& output);
   bool OpenHackView();
+  Shown* OpenView(const SurfaceRequest& request);
   Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size);
   void RemoveView(Shown* s);
   bool EndsOnInput() const;
@@ -265,31 +266,26 @@ bool OnScreenEngine::OpenWindowView(bool preview) {
   request.kind = SurfaceKind::kWindow;
   request.rect = rect;
   request.placed = g.hasPosition;
+  Shown* s = OpenView(request);
+  return s && s->drawable;
+}
+
+Shown* OnScreenEngine::OpenView(const SurfaceRequest& request) {
   NSWindow window;
   NSSize size;
-  if (!display->OpenSurface(request, &window, &size)) return false;
+  if (!display->OpenSurface(request, &window, &size)) return nullptr;
   Shown* s = AddView(window, true, size);
-  if (!s) {
-    display->CloseSurface(&window);
-    return false;
-  }
-  return s->drawable;
+  if (!s) display->CloseSurface(&window);
+  return s;
 }
 
 bool OnScreenEngine::OpenOutputView(const DisplayOutput& output) {
   SurfaceRequest request;
   request.kind = options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
   request.output = output.id;
-  NSWindow window;
-  NSSize size;
-  if (!display->OpenSurface(request, &window, &size)) return false;
-  Shown* s = AddView(window, true, size);
-  if (!s) {
-    display->CloseSurface(&window);
-    return false;
-  }
-  s->output = output.id;
-  return true;
+  Shown* s = OpenView(request);
+  if (s) s->output = output.id;
+  return s != nullptr;
 }
 
 bool OnScreenEngine::OpenOutputViews() {

@@ -35,33 +35,13 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
     return false;
   }
   impl->visual = visualId;
-  impl->context = CreateCompatibilityContext(impl->display, impl->config);
-  if (impl->context == EGL_NO_CONTEXT) {
-    Destroy();
-    return false;
-  }
-  // Drawing goes to the back buffer and swaps show whole frames.
-  const EGLint attributes[] = {EGL_RENDER_BUFFER, EGL_BACK_BUFFER, EGL_NONE};
-  impl->surface = eglCreateWindowSurface(impl->display, impl->config,
-                                         static_cast<EGLNativeWindowType>(window), attributes);
-  if (impl->surface == EGL_NO_SURFACE) {
-    std::fprintf(stderr, "glymmer: cannot draw into window 0x%lx (EGL error 0x%x)\n", window,
-                 eglGetError());
-    Destroy();
-    return false;
-  }
-  if (!MakeCurrent()) {
-    std::fprintf(stderr, "glymmer: cannot use the OpenGL context of window 0x%lx (EGL error 0x%x)\n",
-                 window, eglGetError());
-    Destroy();
-    return false;
-  }
+  char what[48];
+  std::snprintf(what, sizeof what, "window 0x%lx", window);
   // Several windows are drawn one after another on one thread, so a swap
   // must never wait for the monitor: with one wait per window the frame rate
   // would fall to the refresh rate divided by the number of windows. Ticks
   // pace the frames instead.
-  eglSwapInterval(impl->display, 0);
-  return true;
+  return CreateSurface(static_cast<EGLNativeWindowType>(window), what);
 }
 
 bool WindowGL::CreateOnWayland(void* wlDisplay, void* eglWindow) {
@@ -75,26 +55,34 @@ bool WindowGL::CreateOnWayland(void* wlDisplay, void* eglWindow) {
     Destroy();
     return false;
   }
-  impl->context = CreateCompatibilityContext(impl->display, impl->config);
-  if (impl->context == EGL_NO_CONTEXT) {
-    Destroy();
-    return false;
-  }
-  const EGLint attributes[] = {EGL_RENDER_BUFFER, EGL_BACK_BUFFER, EGL_NONE};
-  impl->surface = eglCreateWindowSurface(impl->display, impl->config,
-                                         reinterpret_cast<EGLNativeWindowType>(eglWindow),
-                                         attributes);
-  if (impl->surface == EGL_NO_SURFACE || !MakeCurrent()) {
-    std::fprintf(stderr, "glymmer: cannot draw into the Wayland surface (EGL error 0x%x)\n",
-                 eglGetError());
-    Destroy();
-    return false;
-  }
   // With a swap interval of 1 a swap waits for the compositor's frame
   // callback, and a compositor sends none while the surface is hidden
   // (covered, on a locked session, on an output that is off): the whole
   // loop, every other view and every way out with it, would wait forever.
   // Ticks pace the frames instead, as on X11.
+  return CreateSurface(reinterpret_cast<EGLNativeWindowType>(eglWindow), "the Wayland surface");
+}
+
+bool WindowGL::CreateSurface(EGLNativeWindowType native, const char* what) {
+  impl->context = CreateCompatibilityContext(impl->display, impl->config);
+  if (impl->context == EGL_NO_CONTEXT) {
+    Destroy();
+    return false;
+  }
+  // Drawing goes to the back buffer and swaps show whole frames.
+  const EGLint attributes[] = {EGL_RENDER_BUFFER, EGL_BACK_BUFFER, EGL_NONE};
+  impl->surface = eglCreateWindowSurface(impl->display, impl->config, native, attributes);
+  if (impl->surface == EGL_NO_SURFACE) {
+    std::fprintf(stderr, "glymmer: cannot draw into %s (EGL error 0x%x)\n", what, eglGetError());
+    Destroy();
+    return false;
+  }
+  if (!MakeCurrent()) {
+    std::fprintf(stderr, "glymmer: cannot use the OpenGL context of %s (EGL error 0x%x)\n", what,
+                 eglGetError());
+    Destroy();
+    return false;
+  }
   eglSwapInterval(impl->display, 0);
   return true;
 }

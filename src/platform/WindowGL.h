@@ -10,6 +10,7 @@
 // visible. Each object owns its own context: objects never share GL names.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -67,6 +68,11 @@ public:
   static unsigned long PreferredVisual(void* xDisplay, unsigned long preferred);
 
 private:
+  // Makes the context and the window surface on `native` with the display
+  // and configuration chosen, current, with swap interval 0; `what` names
+  // the window in messages. On failure everything is released.
+  bool CreateSurface(uintptr_t native, const char* what);
+
   struct Impl;
   std::unique_ptr<Impl> impl;
 };
