@@ -5,6 +5,10 @@
 // Views draw into the surfaces through EGL's Wayland platform, in device
 // pixels: the buffer scale follows the output's scale, so letters stay sharp
 // on a HiDPI output.
+//
+// Sections: Listeners (what the compositor tells), Connection (globals,
+// outputs, the seat), Surfaces (making, sizing, black, frame callbacks),
+// Events (reading the connection, the engine's queue).
 
 #include "platform/DisplaySystem.h"
 #include "platform/Screens.h"
