@@ -5,6 +5,8 @@
 #include "Engine.h"
 
 #include "host/GlymmerView.h"
+#include "host/SettingsTable.h"
+#include "platform/ScreenSaverDefaults.h"
 #include "platform/SheetLayout.h"
 
 #include <cstdio>
@@ -26,5 +28,12 @@ int RunConfigure(const Options&) {
   }
   // Save, Cancel, closing the window, SIGINT and SIGTERM all end it.
   runSheet(sheet, &gStopSignal);
+  // A Save that could not write is not a success, though the dialog said so
+  // and ended.
+  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
+  if (store && store->LastSynchronizeFailed()) {
+    std::fprintf(stderr, "glymmer: the settings were not saved\n");
+    return 1;
+  }
   return 0;
 }

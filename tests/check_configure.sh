@@ -111,4 +111,35 @@ press_until_gone alt+s
 grep -qx 'PicSize=777' "$store" || fail "the typed number was not saved:
 $(cat "$store")"
 
+# A Save that cannot be written: a modal alert over the dialog says so and
+# waits for OK; then the dialog ends with status 1 and one line. (A folder
+# beneath a plain file cannot be made, even by root.)
+printf 'not a folder' >"$work/blocker"
+XDG_CONFIG_HOME="$work/blocker/config" start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key Return 2>/dev/null
+alert=$(timeout 10 xdotool search --sync --name '^ERROR$' 2>/dev/null | head -n1)
+[ -n "$alert" ] || { kill "$pid"; fail "no alert over the dialog ($(cat "$work/err"))"; }
+kill -0 "$pid" 2>/dev/null || fail "the dialog ended before the alert was dismissed"
+sleep 0.3
+shot=$("$build/tools/glymmer-xshot/glymmer-xshot" --window "$alert" \
+  ${GLYMMER_KEEP_FRAMES:+--png "$build/test-output/configure-alert.png"}) ||
+  fail "cannot read the alert's window"
+is_lit "$shot" || fail "the alert shows nothing: $shot"
+grep -q "^ERROR: The settings could not be saved to $work/blocker/config/glymmer/kvGlymmerSS.ini" \
+  "$work/err" || fail "the alert's line on standard error is missing: $(cat "$work/err")"
+for _ in $(seq 50); do
+  kill -0 "$pid" 2>/dev/null || break
+  xdotool windowfocus "$alert" 2>/dev/null
+  xdotool key Return 2>/dev/null
+  sleep 0.2
+done
+kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "OK did not dismiss the alert"; }
+wait "$pid"
+rc=$?
+[ $rc -eq 1 ] || fail "a failed Save ended with status $rc, expected 1"
+grep -qx "glymmer: the settings were not saved" "$work/err" ||
+  fail "no line saying the settings were not saved: $(cat "$work/err")"
+
 echo "PASS"

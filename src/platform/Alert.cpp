@@ -1,6 +1,9 @@
-// Alert: critical alerts as lines on standard error.
+// Alert: critical alerts as lines on standard error, and as modal dialogs
+// over the settings dialog while it runs.
 
 #include "platform/Alert.h"
+
+#include "platform/SheetLayout.h"
 
 #include <cstdio>
 #include <deque>
@@ -49,15 +52,23 @@ AlertPanel* NSGetCriticalAlertPanel(const char* title, const char* message,
 int runModalForWindow(AlertPanel* panel) {
   if (!panel) return 0;
   AlertState& s = State();
-  std::lock_guard<std::mutex> hold(s.lock);
-  panel->open = true;
-  if (s.echo) {
-    std::string line = OneLine(panel->title) + ": " + OneLine(panel->message) + "\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+  AlertRecord shown;
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    panel->open = true;
+    if (s.echo) {
+      std::string line = OneLine(panel->title) + ": " + OneLine(panel->message) + "\n";
+      std::fputs(line.c_str(), stderr);
+      std::fflush(stderr);
+    }
+    shown = AlertRecord{panel->title, panel->message};
+    s.shown.push_back(shown);
+    while (s.shown.size() > kAlertsKept) s.shown.pop_front();
   }
-  s.shown.push_back(AlertRecord{panel->title, panel->message});
-  while (s.shown.size() > kAlertsKept) s.shown.pop_front();
+  // Over the settings dialog the person is there to read it: a modal dialog
+  // that waits for OK. The toolkit's loop runs meanwhile, so the lock is let
+  // go first.
+  RunAlertOverSheet(shown.title, shown.message, panel->defaultButton);
   return 1;
 }
 

@@ -1,6 +1,7 @@
 // Alert: the critical alert panel. On this platform the panel is one line,
 // title then message, on standard error, where a screen-saver daemon shows a
-// module's messages; nothing waits for a person to dismiss it.
+// module's messages; while the settings dialog runs it is also a modal
+// message dialog over it, which waits for the person to press OK.
 #pragma once
 
 #include <string>
@@ -26,8 +27,10 @@ AlertPanel* NSGetCriticalAlertPanel(const char* title, const char* message,
                                     const char* defaultButton);
 
 // Shows the panel: writes "title: message" as one line to standard error
-// (unless echo is off) and records it. Returns once it has been shown; the
-// result is the default button's code, 1. A null panel shows nothing, 0.
+// (unless echo is off) and records it; while the settings dialog runs
+// (runSheet), also shows it as a modal dialog over it and returns once the
+// person has dismissed it. The result is the default button's code, 1. A
+// null panel shows nothing, 0.
 int runModalForWindow(AlertPanel* panel);
 
 // What the alerts shown looked like, for tests and tools.

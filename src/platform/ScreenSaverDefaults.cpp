@@ -202,6 +202,7 @@ struct ScreenSaverDefaults::Impl {
   // Set when the file existed but could be neither loaded nor moved aside:
   // writing would destroy it.
   bool mustNotOverwrite = false;
+  bool lastSynchronizeFailed = false;
 
   Impl() : keys(g_key_file_new()) {}
   ~Impl() { g_key_file_free(keys); }
@@ -328,6 +329,14 @@ void ScreenSaverDefaults::setInteger(int64_t value, const char* key) {
 }
 
 bool ScreenSaverDefaults::synchronize() {
+  bool written = WriteFile();
+  impl->lastSynchronizeFailed = !written;
+  return written;
+}
+
+bool ScreenSaverDefaults::LastSynchronizeFailed() const { return impl->lastSynchronizeFailed; }
+
+bool ScreenSaverDefaults::WriteFile() {
   if (impl->file.empty() || impl->mustNotOverwrite) return false;
   std::string target = impl->file;
   // Write through a symbolic link (a dotfile manager's, say) instead of

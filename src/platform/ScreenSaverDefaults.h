@@ -48,6 +48,8 @@ public:
   // cannot be written (the previous file then stays as it was), or when an
   // unreadable file could not be moved aside and must not be overwritten.
   bool synchronize();
+  // Whether the latest synchronize failed; false before the first.
+  bool LastSynchronizeFailed() const;
 
   // The file this store reads and writes; empty when no configuration folder
   // could be found (no HOME), in which case synchronize fails.
@@ -64,6 +66,7 @@ public:
 
 private:
   ScreenSaverDefaults();
+  bool WriteFile();  // synchronize's work
   struct Impl;
   std::unique_ptr<Impl> impl;
 };

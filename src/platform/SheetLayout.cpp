@@ -421,6 +421,7 @@ namespace {
 struct StopWatch {
   const volatile std::sig_atomic_t* stop;
   GMainLoop* loop;
+  GtkWidget* window;  // the sheet's
 };
 
 gboolean CheckStop(gpointer data) {
@@ -432,7 +433,52 @@ gboolean CheckStop(gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
+// The sheet runSheet is waiting on, for alerts to show over; null otherwise.
+StopWatch* runningSheet = nullptr;
+
+struct AlertWatch {
+  const volatile std::sig_atomic_t* stop;
+  GtkDialog* dialog;
+};
+
+gboolean DismissOnStop(gpointer data) {
+  AlertWatch* w = static_cast<AlertWatch*>(data);
+  if (w->stop && *w->stop) {
+    gtk_dialog_response(w->dialog, GTK_RESPONSE_CANCEL);
+    return G_SOURCE_REMOVE;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+std::string ValidText(const std::string& text) {
+  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  std::string out = valid;
+  g_free(valid);
+  return out;
+}
+
 }  // namespace
+
+bool RunAlertOverSheet(const std::string& title, const std::string& message,
+                       const std::string& button) {
+  if (!runningSheet) return false;
+  GtkWidget* dialog = gtk_message_dialog_new(
+      GTK_WINDOW(runningSheet->window), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_MESSAGE_ERROR, GTK_BUTTONS_NONE, "%s", ValidText(title).c_str());
+  // As the host's alert panel shows them: the title in bold, the message below.
+  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
+                                           ValidText(message).c_str());
+  gtk_window_set_title(GTK_WINDOW(dialog), ValidText(title).c_str());
+  gtk_dialog_add_button(GTK_DIALOG(dialog), ValidText(button.empty() ? "OK" : button).c_str(),
+                        GTK_RESPONSE_OK);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  AlertWatch watch{runningSheet->stop, GTK_DIALOG(dialog)};
+  guint timer = g_timeout_add(100, DismissOnStop, &watch);
+  gtk_dialog_run(GTK_DIALOG(dialog));
+  if (GSource* source = g_main_context_find_source_by_id(nullptr, timer)) g_source_destroy(source);
+  gtk_widget_destroy(dialog);
+  return true;
+}
 
 bool runSheet(NSPanel* sheet, const volatile std::sig_atomic_t* stop) {
   if (!sheet) return false;
@@ -440,10 +486,12 @@ bool runSheet(NSPanel* sheet, const volatile std::sig_atomic_t* stop) {
   if (native->destroyed || native->loop) return false;
   native->endedInLoop = false;
   native->loop = g_main_loop_new(nullptr, FALSE);
-  StopWatch watch{stop, native->loop};
+  StopWatch watch{stop, native->loop, native->window};
   guint timer = g_timeout_add(100, CheckStop, &watch);
   sheet->show();
+  runningSheet = &watch;
   if (!(stop && *stop)) g_main_loop_run(native->loop);
+  runningSheet = nullptr;
   // The timer is gone already if it saw the stop.
   if (GSource* source = g_main_context_find_source_by_id(nullptr, timer)) g_source_destroy(source);
   g_main_loop_unref(native->loop);

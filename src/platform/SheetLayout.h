@@ -200,3 +200,10 @@ void endSheet(NSPanel* sheet);
 // when the window is destroyed, or when *stop becomes non-zero (checked a few
 // times a second; stop may be null). True when endSheet ended it.
 bool runSheet(NSPanel* sheet, const volatile std::sig_atomic_t* stop);
+
+// While runSheet waits: shows a modal message dialog over the sheet, titled
+// `title`, saying `message`, with one button `button`, and returns once the
+// person has dismissed it (or the stop that runSheet watches is set). False,
+// showing nothing, when no sheet is running.
+bool RunAlertOverSheet(const std::string& title, const std::string& message,
+                       const std::string& button);
