@@ -147,7 +147,7 @@ private:
   bool OpenOutputView(const DisplayOutput& output);
   bool OpenHackView();
   Shown* OpenView(const SurfaceRequest& request);
-  Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size);
+  Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size, bool preview);
   void RemoveView(Shown* s);
   bool EndsOnInput() const;
   void Loop();
@@ -180,14 +180,14 @@ Shown* OnScreenEngine::Find(unsigned long window) {
   return nullptr;
 }
 
-Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize size) {
+Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize size,
+                               bool preview) {
   std::unique_ptr<Shown> s(new Shown);
   s->number = nextNumber++;
   s->window = window;
   s->ownWindow = ownWindow;
   s->size = size;
   GlymmerView* view = new GlymmerView;
-  bool preview = options.preview;
   if (!view->initWithFrame(NSMakeRect(0, 0, size.width, size.height), preview)) {
     std::fprintf(stderr, "glymmer: the view could not be created\n");
     delete view;
@@ -274,7 +274,7 @@ Shown* OnScreenEngine::OpenView(const SurfaceRequest& request) {
   NSWindow window;
   NSSize size;
   if (!display->OpenSurface(request, &window, &size)) return nullptr;
-  Shown* s = AddView(window, true, size);
+  Shown* s = AddView(window, true, size, options.preview);
   if (!s) display->CloseSurface(&window);
   return s;
 }
@@ -327,7 +327,10 @@ bool OnScreenEngine::OpenHackView() {
   NSWindow window;
   NSSize size;
   if (!display->OpenSurface(request, &window, &size)) return false;
-  Shown* s = AddView(window, false, size);
+  // xscreensaver's settings dialog runs the hack in a pane of its own: that
+  // view is the preview (no band, no dimming), whatever the command line.
+  bool preview = options.preview || display->InPreviewPane(window);
+  Shown* s = AddView(window, false, size, preview);
   if (!s) return false;
   return s->drawable;
 }

@@ -452,6 +452,38 @@ TEST_F(OnScreenTest, TheHackNeverEndsByItselfOnlyOnSigterm) {
   EXPECT_EQ(0, Terminate());
 }
 
+// xscreensaver's settings dialog runs the hack in a pane inside its window;
+// the daemon runs it in a window of its own. Only the pane's view is the
+// preview.
+TEST_F(OnScreenTest, TheSettingsDialogsPaneGetsThePreviewAndTheDaemonsWindowDoesNot) {
+  StartServer(320, 240);
+  StoreSettings(false, 300);
+  NSWindow daemon, dialog;
+  ASSERT_TRUE(x.OpenWindow(NSMakeRect(0, 0, 120, 90), false, "XScreenSaver", &daemon));
+  ASSERT_TRUE(x.OpenWindow(NSMakeRect(150, 0, 120, 90), false, "Settings", &dialog));
+  auto setClass = [&](const NSWindow& w, const std::string& name) {
+    return RunOnDisplay(server.Display(), "xdotool set_window --classname " + name + " --class " +
+                                              name + " " + std::to_string(w.nativeWindow));
+  };
+  ASSERT_EQ(0, setClass(daemon, "xscreensaver"));
+  ASSERT_EQ(0, setClass(dialog, "xscreensaver-settings"));
+
+  StartGlymmer({"-root", "--verbose"},
+               {"XSCREENSAVER_WINDOW=" + std::to_string(daemon.nativeWindow)});
+  ASSERT_TRUE(WaitForText(Log(), "OpenGL set up for 120x90", 10)) << LogText();
+  EXPECT_EQ(std::string::npos, LogText().find(", preview")) << LogText();
+  EXPECT_EQ(0, Terminate());
+
+  std::remove(Log().c_str());  // so that the first run's lines cannot be read as the second's
+  StartGlymmer({"-root", "--verbose", "-window-id", std::to_string(dialog.nativeWindow)},
+               {"XSCREENSAVER_WINDOW=" + std::to_string(dialog.nativeWindow)});
+  ASSERT_TRUE(WaitForText(Log(), "OpenGL set up for 120x90", 10)) << LogText();
+  EXPECT_NE(std::string::npos, LogText().find(", preview")) << LogText();
+  EXPECT_EQ(0, Terminate());
+  x.CloseWindow(&daemon);
+  x.CloseWindow(&dialog);
+}
+
 TEST_F(OnScreenTest, FullScreenOnTwoMonitorsAnimatesOnlyTheMainOneUnderTheRule) {
   StartServer(320, 240);
   TwoMonitors(320, 240, "right");

@@ -110,6 +110,9 @@ public:
   virtual void CloseSurface(NSWindow* window) = 0;
   // The surface's drawable size in pixels now. False when it is gone.
   virtual bool SurfaceSize(const NSWindow& window, NSSize* size) = 0;
+  // Whether the window is a screen-saver settings dialog's preview pane
+  // (xscreensaver's), whose view is drawn as the preview.
+  virtual bool InPreviewPane(const NSWindow& window) = 0;
   // "window 0x1a00005" or "surface 2 on output DP-1", for messages.
   virtual std::string Describe(const NSWindow& window) = 0;
 

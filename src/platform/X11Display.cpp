@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -216,6 +217,33 @@ bool X11Display::AdoptWindow(unsigned long id, NSWindow* window, NSSize* size) {
   size->width = attributes.width;
   size->height = attributes.height;
   return true;
+}
+
+bool X11Display::InSettingsPreview(unsigned long window) {
+  if (!display || !window) return false;
+  Display* d = D(display);
+  ErrorTrap trap(d);
+  Window w = window, root = DefaultRootWindow(d);
+  // Up to the top-level window; a dialog nests its pane a few levels deep.
+  for (int depth = 0; depth < 32 && w && w != root; ++depth) {
+    XClassHint hint{nullptr, nullptr};
+    if (XGetClassHint(d, w, &hint)) {
+      bool dialog = false;
+      for (const char* name : {hint.res_name, hint.res_class})
+        dialog = dialog || (name && (!strcasecmp(name, "xscreensaver-settings") ||
+                                     !strcasecmp(name, "xscreensaver-demo")));
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+      if (dialog) return trap.Clean();
+    }
+    Window parent = 0, treeRoot = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(d, w, &treeRoot, &parent, &children, &count)) break;
+    if (children) XFree(children);
+    w = parent;
+  }
+  trap.Clean();
+  return false;
 }
 
 void X11Display::CloseWindow(NSWindow* window) {

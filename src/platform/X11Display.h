@@ -48,6 +48,12 @@ public:
   // on standard error, when there is no such window.
   bool AdoptWindow(unsigned long id, NSWindow* window, NSSize* size);
 
+  // Whether `window` is, or lies inside, a window of xscreensaver's settings
+  // dialog (WM_CLASS "xscreensaver-settings", or "xscreensaver-demo" before
+  // version 6): the pane where the dialog runs a hack as a preview. The
+  // daemon's own windows (class "XScreenSaver") and the root window are not.
+  bool InSettingsPreview(unsigned long window);
+
   // Destroys a window made by OpenWindow and clears the handles.
   void CloseWindow(NSWindow* window);
 

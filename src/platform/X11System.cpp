@@ -82,6 +82,10 @@ public:
     return x.WindowSize(window, size);
   }
 
+  bool InPreviewPane(const NSWindow& window) override {
+    return x.InSettingsPreview(window.nativeWindow);
+  }
+
   std::string Describe(const NSWindow& window) override {
     char text[32];
     std::snprintf(text, sizeof text, "window 0x%lx", window.nativeWindow);
