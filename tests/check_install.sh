@@ -92,6 +92,36 @@ run_installed "$work/config-a" "$work/no-archive"
   fail "removing the installed archive changed nothing"
 mv "$work/archive" "$moved/share/glymmer/zentari.vostrelli"
 
+# ---- Full-length paths -----------------------------------------------------
+# Moved so that its archive's path has exactly 1024 bytes, the tree renders as
+# the build tree does; one byte more is said in one line, not left black.
+move_deep() {  # BYTES: moves the tree so that the archive's path has that many
+  local base=$work/deep tail=/share/glymmer/zentari.vostrelli
+  local room=$(($1 - ${#base} - ${#tail})) count
+  count=$(((room + 200) / 201))
+  deep=$base
+  for ((i = 0; i < count; ++i)); do
+    local length=$(((room - count) / count + (i < (room - count) % count ? 1 : 0)))
+    deep+=/$(printf 'd%.0s' $(seq "$length"))
+  done
+  mkdir -p "$(dirname "$deep")"
+  mv "$moved" "$deep"
+  [ ${#deep} -eq $(($1 - ${#tail})) ] || fail "the deep folder is ${#deep} bytes long"
+}
+move_deep 1024
+XDG_CONFIG_HOME=$work/config-deep "$deep/bin/glymmer" "${render[@]}" --output "$work/deep-out" \
+  2>"$work/deep.log" || fail "the tree with a 1024-byte archive path failed: $(cat "$work/deep.log")"
+cmp -s "$work/deep-out/$frame" "$work/built/$frame" ||
+  fail "with a 1024-byte archive path the frame differs: $(grep -v '^glymmer: frame' "$work/deep.log")"
+mv "$deep" "$moved"
+rm -rf "$work/deep"
+move_deep 1025
+XDG_CONFIG_HOME=$work/config-deeper "$deep/bin/glymmer" "${render[@]}" --output "$work/deeper-out" \
+  2>"$work/deeper.log" || true
+grep -q "^ERROR: The path of the resource file is longer than 1024 bytes; the scene cannot start: $deep" \
+  "$work/deeper.log" || fail "a 1025-byte archive path is not said: $(head -n 3 "$work/deeper.log")"
+mv "$deep" "$moved"
+
 # ---- Setting options: for this run only ----------------------------------
 mkdir -p "$work/config-s/glymmer" "$work/mypics"
 cp "$source_dir/resources/pics/Rocket.jpg" "$work/mypics/"

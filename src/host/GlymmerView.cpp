@@ -167,9 +167,14 @@ bool GlymmerView::mainSetup() {
   if (!ssMain) return false;
 
   // A missing archive gives an empty path, which the controller cannot open.
-  char archive[1024] = "";
+  // The path may have as many bytes as the toolkit converts (1024), with the
+  // terminator on top; a longer one is said, not left to a black screen.
+  char archive[kPicPathMaxText + 1] = "";
   std::string found = Bundle::bundleForClass()->pathForResource("zentari", "vostrelli");
-  if (found.size() < sizeof archive) std::memcpy(archive, found.c_str(), found.size() + 1);
+  if (found.size() < sizeof archive)
+    std::memcpy(archive, found.c_str(), found.size() + 1);
+  else
+    TellPathTooLong("the resource file", found, "the scene cannot start");
 
   if (!ssMain->Setup(isPreview(), static_cast<int>(b.size.width), static_cast<int>(b.size.height),
                      &mySettings, archive))

@@ -3,6 +3,7 @@
 #include "host/Settings.h"
 
 #include "host/SettingsTable.h"
+#include "platform/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/ScreenSaverDefaults.h"
 
@@ -58,9 +59,19 @@ int32_t Low32(int64_t v) {
 
 }  // namespace
 
-void CopyPicPath(char out[1025], const char* text) {
+void TellPathTooLong(const char* what, const std::string& path, const char* outcome) {
+  std::string message = std::string("The path of ") + what + " is longer than " +
+                        std::to_string(kPicPathMaxText) + " bytes; " + outcome + ": " + path;
+  AlertPanel* alert = NSGetCriticalAlertPanel("ERROR", message.c_str(), "OK");
+  runModalForWindow(alert);
+  alert->close();
+}
+
+bool CopyPicPath(char out[1025], const char* text) {
   size_t n = text ? std::strlen(text) : 0;
-  if (n > kPicPathMaxText) {
+  bool cut = n > kPicPathMaxText;
+  if (cut) {
+    TellPathTooLong("the picture folder", text, "it is cut");
     n = kPicPathMaxText;
     // text[n] is the first byte left out; when it continues a UTF-8
     // sequence, leave out the start of that sequence too.
@@ -74,6 +85,7 @@ void CopyPicPath(char out[1025], const char* text) {
   }
   if (n) std::memcpy(out, text, n);
   out[n] = '\0';
+  return !cut;
 }
 
 void AddFolderSeparator(char path[1025]) {

@@ -2,6 +2,8 @@
 // loading from the preference store.
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -39,8 +41,14 @@ void DefaultPicturePath(char out[1025]);
 // Copies `text` into the 1025-byte field `out`, NUL-terminated. Text longer
 // than 1024 bytes is cut to its first 1024 bytes, and further back (at most
 // three bytes) to the start of a UTF-8 sequence the cut would split; the
-// field is never overrun.
-void CopyPicPath(char out[1025], const char* text);
+// field is never overrun. A cut is said in one line (an alert naming the
+// path), since the folder shown afterwards is not the one chosen. False when
+// the text was cut.
+bool CopyPicPath(char out[1025], const char* text);
+
+// Says in one line (an alert) that the path `what` names is longer than
+// 1024 bytes and how it was dealt with.
+void TellPathTooLong(const char* what, const std::string& path, const char* outcome);
 
 // Appends "/" to a path longer than 2 bytes that does not end in "/". A path
 // already 1024 bytes long stays as it is (cut as CopyPicPath does).
