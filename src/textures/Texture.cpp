@@ -30,11 +30,19 @@ uint64_t ScratchBytes(const Texture* t) {
   return bytes;
 }
 
-// Uploads the RGBA scratch image into a fresh name and sets its parameters,
-// then lets go of the record's pixels.
-void Upload(Texture* t, const unsigned char* rgba) {
+// Generates the record's texture name and binds it. This comes before the
+// scratch image is allocated: when that allocation fails, the record keeps
+// the name with its pixels, and its destructor deletes both. A name kept so
+// by an earlier build is deleted first, so that building again leaks none.
+void BindNewName(Texture* t) {
+  if (t->glName != 0) glDeleteTextures(1, &t->glName);
   glGenTextures(1, &t->glName);
   glBindTexture(GL_TEXTURE_2D, t->glName);
+}
+
+// Uploads the RGBA scratch image into the bound name and sets its
+// parameters, then lets go of the record's pixels.
+void Upload(Texture* t, const unsigned char* rgba) {
   glTexImage2D(GL_TEXTURE_2D, 0, 4, static_cast<GLsizei>(t->width),
                static_cast<GLsizei>(t->height), 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
@@ -54,6 +62,7 @@ bool BuildTexture(Texture* t, int alphaMode) {
   const size_t stride = t->pixelFormat == GL_RGBA ? 4 : 3;
   const unsigned char key[3] = {t->pixels[0], t->pixels[1], t->pixels[2]};
 
+  BindNewName(t);
   unsigned char* scratch = static_cast<unsigned char*>(std::malloc(bytes));
   if (!scratch) return false;
   const size_t count = static_cast<size_t>(bytes / 4);
@@ -83,6 +92,7 @@ bool BuildTGATextureWithAlpha(Texture* t, unsigned char** alphaPixels) {
   uint64_t bytes = ScratchBytes(t);
   if (bytes == 0) return false;
 
+  BindNewName(t);
   unsigned char* scratch = static_cast<unsigned char*>(std::malloc(bytes));
   if (!scratch) return false;
   const size_t count = static_cast<size_t>(bytes / 4);
