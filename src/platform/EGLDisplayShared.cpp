@@ -272,7 +272,11 @@ void ReleaseCurrentContext() {
 }
 
 EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
-  if (!eglBindAPI(EGL_OPENGL_API)) return EGL_NO_CONTEXT;
+  if (!eglBindAPI(EGL_OPENGL_API)) {
+    // Some drivers offer OpenGL ES alone; the scene needs desktop OpenGL.
+    std::fprintf(stderr, "glymmer: this EGL driver offers no desktop OpenGL (only OpenGL ES?)\n");
+    return EGL_NO_CONTEXT;
+  }
   const EGLint compatibility[] = {
       EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
       EGL_NONE};

@@ -51,7 +51,8 @@ bool WindowGL::CreateOnWayland(void* wlDisplay, void* eglWindow) {
   if (impl->display == EGL_NO_DISPLAY) return false;
   impl->xDisplay = wlDisplay;
   if (!ChooseOpaqueWindowConfig(impl->display, &impl->config)) {
-    std::fprintf(stderr, "glymmer: no OpenGL configuration draws into Wayland surfaces\n");
+    std::fprintf(stderr,
+                 "glymmer: no desktop OpenGL configuration draws into Wayland surfaces here\n");
     Destroy();
     return false;
   }
