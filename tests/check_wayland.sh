@@ -54,20 +54,22 @@ if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}
 fi
 
 
-# shot DISPLAY OUTPUT: glymmer-xshot's line for a screenshot of one output.
+# shot DISPLAY OUTPUT [X,Y,W,H]: glymmer-xshot's line for a screenshot of one
+# output (of that region of it).
 shot() {
   local file=$work/shots/$2.png
   rm -f "$file"
-  as "$1" grim -o "$2" "$file" 2>/dev/null && "$xshot" --file "$file"
+  as "$1" grim -o "$2" "$file" 2>/dev/null && "$xshot" --file "$file" ${3:+--region "$3"}
 }
 field() { sed -n "s/.* $1=\([0-9a-f.]*\).*/\1/p" <<<"$2"; }
 above() { awk -v v="$(field "$1" "$2")" -v t="$3" 'BEGIN { exit !(v > t) }'; }
-# wait_lit DISPLAY OUTPUT: screenshots for up to 10 s until one shows the
-# mosaic: lit, and none of the ordinary windows' red left; sets `shot`.
+# wait_lit DISPLAY OUTPUT [X,Y,W,H]: screenshots for up to 10 s until one
+# shows the mosaic: lit, and none of the ordinary windows' red left; sets
+# `shot`.
 wait_lit() {
   local _
   for _ in $(seq 50); do
-    shot=$(shot "$1" "$2") || true
+    shot=$(shot "$@") || true
     [ -n "$shot" ] && above lit "$shot" 0.02 && ! above red "$shot" 0.001 && return 0
     sleep 0.2
   done
@@ -116,10 +118,12 @@ ipc=$sway_socket
 # The window mode: a window showing a moving mosaic; Escape ends it.
 glymmer_on "$wl" "$work/window.log" --backend wayland --verbose
 wait_for "OpenGL set up for"
-wait_lit "$wl" HEADLESS-1
+# Below the title bar that sway draws.
+inside=20,60,280,160
+wait_lit "$wl" HEADLESS-1 "$inside"
 first=$shot
 sleep 0.3
-second=$(shot "$wl" HEADLESS-1)
+second=$(shot "$wl" HEADLESS-1 "$inside")
 [ "$(field hash "$first")" != "$(field hash "$second")" ] || fail "the window's mosaic does not move"
 grep -q "in surface 1 on screen" "$log" || fail "the window is not a Wayland surface"
 as "$wl" wtype -s 300 -k Escape
