@@ -4,9 +4,9 @@
 //
 // Usage: bench_pictures [runs]   (default 5; the median run is reported)
 
+#include "Photo.h"
 #include "pictures/Pics.h"
 #include "platform/BitmapImageRep.h"
-#include "platform/ImageFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +15,6 @@
 #include <memory>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,44 +32,6 @@ long PeakKiB() {
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
-}
-
-// A shipped picture scaled up bilinearly to 4000 × 3000, with a little
-// deterministic noise so that it compresses like a camera photo rather than
-// like a smooth enlargement.
-bool MakePhoto(const std::string& source, const std::string& out) {
-  auto image = NSBitmapImageRep::imageRepWithContentsOfFile(source.c_str());
-  if (!image) return false;
-  const int w = image->pixelsWide(), h = image->pixelsHigh();
-  const int b = image->bitsPerPixel() / 8;
-  const unsigned char* data = image->bitmapData();
-  std::vector<unsigned char> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-  unsigned noise = 12345;
-  for (int y = 0; y < kHeight; ++y) {
-    float fy = (y + 0.5f) * h / kHeight - 0.5f;
-    int y0 = std::max(0, std::min(h - 1, static_cast<int>(fy)));
-    int y1 = std::min(h - 1, y0 + 1);
-    float ty = std::max(0.0f, std::min(1.0f, fy - y0));
-    for (int x = 0; x < kWidth; ++x) {
-      float fx = (x + 0.5f) * w / kWidth - 0.5f;
-      int x0 = std::max(0, std::min(w - 1, static_cast<int>(fx)));
-      int x1 = std::min(w - 1, x0 + 1);
-      float tx = std::max(0.0f, std::min(1.0f, fx - x0));
-      for (int c = 0; c < 3; ++c) {
-        auto at = [&](int px, int py) {
-          size_t offset = static_cast<size_t>(py) * image->bytesPerRow() + px * b + c;
-          return static_cast<float>(data[offset]);
-        };
-        float top = at(x0, y0) + (at(x1, y0) - at(x0, y0)) * tx;
-        float bottom = at(x0, y1) + (at(x1, y1) - at(x0, y1)) * tx;
-        noise = noise * 1103515245u + 12345u;
-        float v = top + (bottom - top) * ty + static_cast<float>((noise >> 16) % 9) - 4.0f;
-        rgb[(static_cast<size_t>(y) * kWidth + x) * 3 + c] =
-            static_cast<unsigned char>(std::max(0.0f, std::min(255.0f, v + 0.5f)));
-      }
-    }
-  }
-  return WriteJPEG(out.c_str(), kWidth, kHeight, rgb.data(), 90);
 }
 
 double Median(std::vector<double> v) {
@@ -94,13 +55,7 @@ int main(int argc, char** argv) {
   }
   std::string photo = std::string(folder.data()) + "/photo.jpg";
   std::string source = std::string(GLYMMER_SOURCE_DIR) + "/resources/pics/Hubble.jpg";
-  // Made in a child process, so that its buffers stay out of this process's
-  // peak memory.
-  pid_t child = fork();
-  if (child == 0) _exit(MakePhoto(source, photo) ? 0 : 1);
-  int status = 1;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
+  if (!MakePhotoApart(source, photo, kWidth, kHeight)) {
     std::fprintf(stderr, "cannot make the test photo from %s\n", source.c_str());
     return 1;
   }

@@ -1,0 +1,15 @@
+// Photo: large camera-like JPEGs made from a shipped picture, for the
+// benchmarks (nothing that large is kept in the repository).
+#pragma once
+
+#include <string>
+
+// Writes `out`, a width × height JPEG (quality 90): the picture at `source`
+// scaled bilinearly, with a little deterministic noise so that it compresses
+// like a camera photo rather than like a smooth enlargement. False when the
+// source cannot be read or the file cannot be written.
+bool MakePhoto(const std::string& source, const std::string& out, int width, int height);
+
+// MakePhoto in a child process, so that its buffers stay out of the caller's
+// peak memory.
+bool MakePhotoApart(const std::string& source, const std::string& out, int width, int height);

@@ -1,0 +1,122 @@
+// Frame times at picture changes: one headless view at 320 x 240 with 3000
+// glyphs, ticked on the real clock as the on-screen engine ticks it (when the
+// view's last step is 1/60 s + 0.25 ms old), over a folder of two generated
+// 24-megapixel JPEGs. A picture change is forced every few seconds. Prints
+// the worst frame interval overall and within two seconds of a change, the
+// intervals over 33 ms (two frame intervals), and the process's peak RSS.
+//
+//   bench_frames [CHANGES] [SECONDS_BETWEEN]   (default 6 changes, 3 s apart)
+
+#include "Photo.h"
+#include "effect/Code.h"
+#include "host/GlymmerView.h"
+#include "platform/Clock.h"
+#include "platform/Memory.h"
+#include "platform/OpenGLView.h"
+#include "scene/SSMain.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr int kPhotoWidth = 6000, kPhotoHeight = 4000;  // 24 megapixels
+
+void SleepUntil(double when) {
+  double wait = when - CFAbsoluteTimeGetCurrent();
+  if (wait <= 0) return;
+  timespec t{static_cast<time_t>(wait),
+             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
+  nanosleep(&t, nullptr);
+}
+
+long PeakKiB() {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TuneAllocatorForLongRuns();  // as glymmer does
+  const int changes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 6;
+  const double between = argc > 2 && std::atof(argv[2]) > 0 ? std::atof(argv[2]) : 3.0;
+
+  char pattern[] = "/tmp/glymmer-bench-XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const std::string work = pattern, folder = work + "/pictures";
+  mkdir(folder.c_str(), 0755);
+  mkdir((work + "/glymmer").c_str(), 0755);
+  const std::string pics = std::string(GLYMMER_SOURCE_DIR) + "/resources/pics/";
+  if (!MakePhotoApart(pics + "Hubble.jpg", folder + "/Hubble.jpg", kPhotoWidth, kPhotoHeight) ||
+      !MakePhotoApart(pics + "Coffee.jpg", folder + "/Coffee.jpg", kPhotoWidth, kPhotoHeight)) {
+    std::fprintf(stderr, "cannot make the photos\n");
+    return 1;
+  }
+  {
+    std::ofstream ini(work + "/glymmer/kvGlymmerSS.ini");
+    ini << "[kvGlymmerSS]\nversion=1.0\nMainMonitorOnly=false\nShowCaption=true\nMLFirst=false\n"
+           "CharSize=20\nCharType=0\nPicSize=3000\nPicDelay=5\nPicPath="
+        << folder << "/\n";
+  }
+  setenv("XDG_CONFIG_HOME", work.c_str(), 1);
+
+  GlymmerView* view = new GlymmerView;
+  view->initWithFrame(NSMakeRect(0, 0, 320, 240), false);
+  NSWindow window;
+  view->SetWindow(&window);
+  view->setFrameSize(NSMakeSize(320, 240));
+  view->startAnimation();
+  view->animateOneFrame();  // set-up, with the first picture
+  MAINCODE* effect = view->ssMain ? view->ssMain->effect : nullptr;
+  if (!effect) {
+    std::fprintf(stderr, "the scene did not set up\n");
+    return 1;
+  }
+
+  const double interval = view->animationTimeInterval();
+  double worst = 0, worstAtChange = 0, lastFrame = CFAbsoluteTimeGetCurrent();
+  double changedAt = -1e9;
+  long frames = 0, over = 0;
+  for (int change = 0; change <= changes; ++change) {
+    const double until = CFAbsoluteTimeGetCurrent() + between;
+    if (change > 0) {
+      // The next step changes phase with a picture due.
+      effect->picTimer = -1;
+      effect->phaseTime = -1;
+      changedAt = CFAbsoluteTimeGetCurrent();
+    }
+    while (CFAbsoluteTimeGetCurrent() < until) {
+      SleepUntil(view->animtime + interval + 0.00025);
+      uint64_t before = view->glView->PresentedFrames();
+      view->animateOneFrame();
+      if (view->glView->PresentedFrames() == before) continue;
+      const double now = CFAbsoluteTimeGetCurrent(), took = now - lastFrame;
+      lastFrame = now;
+      ++frames;
+      worst = std::max(worst, took);
+      if (now - changedAt < 2.0) worstAtChange = std::max(worstAtChange, took);
+      if (took > 2 * interval) ++over;
+    }
+  }
+  delete view;
+  std::string cleanup = "rm -rf " + work;
+  if (std::system(cleanup.c_str()) != 0) return 1;
+
+  std::printf("320x240, 3000 glyphs, %d changes between two %dx%d JPEGs, %.0f s apart\n", changes,
+              kPhotoWidth, kPhotoHeight, between);
+  std::printf("frames: %ld\n", frames);
+  std::printf("worst frame interval: %.1f ms\n", worst * 1e3);
+  std::printf("worst within 2 s of a picture change: %.1f ms\n", worstAtChange * 1e3);
+  std::printf("intervals over 33 ms: %ld\n", over);
+  std::printf("peak RSS: %.1f MB\n", PeakKiB() / 1024.0);
+  return 0;
+}
