@@ -5,8 +5,10 @@
 
 #include "host/Settings.h"
 #include "maths/NiftyMaths.h"
+#include "pictures/Pics.h"
 #include "text/Text.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // One glyph particle.
@@ -27,12 +29,13 @@ struct GLYPH {
 // Glyph counts above this are refused by Setup (about 680 MB of glyphs).
 constexpr int64_t kMaxGlyphs = 10000000;
 
+
 class MAINCODE {
 public:
   unsigned int fontTexture;  // GL name of the font sheet; set by the owner after Setup
   GLYPH* glyphs;             // glyphCount records; owned
-  VECTOR3D* picColours;      // picWidth x picHeight colours, bottom row first; owned, null
-                             // while no picture is loaded
+  PicArray* picColours;      // picWidth x picHeight colours, bottom row first (8 bits a
+                             // channel, see PicArray); owned, null while no picture is loaded
   VECTOR3D centre;           // world point about which the glyphs gather
   float phaseTime;           // seconds left in this phase; below 0 starts the next
   int picWidth;
@@ -57,6 +60,17 @@ public:
   int32_t charType;          // 0 name as written, 1 upper case, 2 lower case
   bool builtInFirst;         // the first load uses "Quorinda.jpg"
 
+  // Picture changes decode off this thread. The file is chosen at the phase
+  // change as ever; the picture, its name, letters and caption take effect at
+  // the first Move after its decode has finished, the old picture showing
+  // until then. With waitForPictures set (a headless render, where frames
+  // must repeat exactly) the phase change waits for the decode instead.
+  bool waitForPictures;
+  int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
+  PicArrayLoad picLoad;      // the decode of the picture being changed to
+  int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
+  char loadName[1024];       // the file being decoded
+
   // Defaults only; allocates nothing.
   MAINCODE();
   // Releases the arrays if Cleanup was not called (no GL calls).
@@ -71,12 +85,16 @@ public:
   bool Setup(const SETTINGS* settings);
 
   // Replaces the current picture with the built-in first one or a random one
-  // from picPath, and sets picName, nameLen and the caption. True when a new
-  // picture was loaded; on false picColours is null and nameLen is 1 or 6.
+  // from picPath, and sets picName, nameLen and the caption, waiting for the
+  // decode. True when a new picture was loaded; on false picColours is null
+  // and nameLen is 1 or 6. A change still decoding is given up.
   bool LoadPic();
 
+  // A picture change has started and not yet taken effect.
+  bool PicChangePending() const { return loadAttempt != 0; }
+
   // Advances the effect by `elapsed` seconds: phase changes, picture changes,
-  // flight, creep and colour fades. Never allocates except through LoadPic.
+  // flight, creep and colour fades. Never allocates except for a picture.
   void Move(float elapsed);
 
   // Draws every glyph as one batch of textured quads bound to fontTexture.
@@ -84,13 +102,22 @@ public:
   // glyph's. Needs the GL context current.
   void Draw();
 
-  // Releases the arrays and deletes the GL texture fontTexture (the context
-  // must be current when fontTexture is not 0). Safe to call more than once.
+  // Stops a picture decode, releases the arrays and deletes the GL texture
+  // fontTexture (the context must be current when fontTexture is not 0). Safe
+  // to call more than once.
   void Cleanup();
 
   // Gives glyph g a random letter of picName's first nameLen characters.
   void AssignLetter(GLYPH* g);
 
 private:
+  enum PicChange { kPicPending, kPicLoaded, kPicFailed };
   void PhaseChange();
+  bool BeginPicChange();
+  PicChange FinishPicChange(bool wait);
+  void TakePicture(PicArray* picture, int width, int height);
+  void FailPicChange(const char* message);
+  void SetLetter(GLYPH* g, int draw) const;
+  void Relabel();
+  void ReleaseArrays();
 };
