@@ -3,6 +3,7 @@
 
 #include "Engine.h"
 
+#include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "host/SettingOverrides.h"
 #include "platform/Bundle.h"
@@ -10,6 +11,7 @@
 #include "platform/ImageFile.h"
 #include "platform/OpenGLView.h"
 #include "platform/Screens.h"
+#include "scene/SSMain.h"
 
 #include <sys/stat.h>
 
@@ -84,6 +86,9 @@ int RunRender(const Options& o) {
     }
     clock.now = start + static_cast<double>(i) / o.fps;
     if (view->isAnimating()) view->animateOneFrame();
+    // Picture changes wait for their decode at the step that starts them, so
+    // that a seed always gives the same frames.
+    if (view->ssMain && view->ssMain->effect) view->ssMain->effect->waitForPictures = true;
     bool write = (every > 0 && i > 0 && i % every == 0) || chosen.count(i);
     if (write) {
       int w = 0, h = 0;
