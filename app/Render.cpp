@@ -85,6 +85,18 @@ int RunRender(const Options& o) {
       break;
     }
     clock.now = start + static_cast<double>(i) / o.fps;
+    // The view steps only when strictly more than its interval has passed
+    // since its last step; at 60 frames a second a tick lands on the interval
+    // itself, or through rounding just short of it, and would be lost. Such
+    // a tick comes at the first clock reading past the interval instead, so
+    // every tick is a step. Each such step is longer than the interval by one
+    // rounding step of the clock (a tenth of a microsecond at today's date).
+    if (view->initialized) {
+      const double interval = view->animationTimeInterval();
+      if (!(clock.now - view->animtime > interval)) clock.now = view->animtime + interval;
+      while (!(clock.now - view->animtime > interval))
+        clock.now = std::nextafter(clock.now, HUGE_VAL);
+    }
     if (view->isAnimating()) view->animateOneFrame();
     // Picture changes wait for their decode at the step that starts them, so
     // that a seed always gives the same frames.
