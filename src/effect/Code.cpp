@@ -92,7 +92,8 @@ MAINCODE::MAINCODE()
       builtInFirst(false),
       waitForPictures(false),
       letterDraws(nullptr),
-      loadAttempt(0) {
+      loadAttempt(0),
+      quadVertices(nullptr) {
   // Until Setup: an empty folder. An empty name shows the '?' cell should a
   // first load find no picture at all.
   std::memset(picPath, 0, sizeof(picPath));
@@ -110,6 +111,8 @@ void MAINCODE::ReleaseArrays() {
   glyphs = nullptr;
   delete[] letterDraws;
   letterDraws = nullptr;
+  delete[] quadVertices;
+  quadVertices = nullptr;
   delete picColours;
   picColours = nullptr;
 }
@@ -138,8 +141,9 @@ bool MAINCODE::Setup(const SETTINGS* settings) {
     const size_t count = static_cast<size_t>(glyphCount);
     glyphs = new (std::nothrow) GLYPH[count]();
     letterDraws = new (std::nothrow) int[count]();
+    quadVertices = new (std::nothrow) float[std::min(count, size_t{kDrawBatch}) * kQuadFloats];
   }
-  if (!glyphs || !letterDraws) {
+  if (!glyphs || !letterDraws || !quadVertices) {
     ReleaseArrays();
     glyphCount = 0;  // keeps Move and Draw harmless on a failed object
     return false;
@@ -427,20 +431,42 @@ void MAINCODE::Draw() {
   glBindTexture(GL_TEXTURE_2D, fontTexture);
   glEnable(GL_BLEND);
   glDepthMask(GL_FALSE);
-  glBegin(GL_QUADS);
-  for (const GLYPH *g = glyphs, *end = glyphs + glyphCount; g != end; ++g) {
-    const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
-    glColor4f(g->colour.x, g->colour.y, g->colour.z, 1.0f);
-    glTexCoord2f(g->texLeft, g->texTop);
-    glVertex3f(x - h, y + h, z);
-    glTexCoord2f(g->texRight, g->texTop);
-    glVertex3f(x + h, y + h, z);
-    glTexCoord2f(g->texRight, g->texBottom);
-    glVertex3f(x + h, y - h, z);
-    glTexCoord2f(g->texLeft, g->texBottom);
-    glVertex3f(x - h, y - h, z);
+  if (glyphs && quadVertices && glyphCount > 0) {
+    // The corners of every glyph's quad go into one array (kQuadFloats
+    // each) and to GL in one call per batch, rather than nine calls a glyph.
+    glInterleavedArrays(GL_T2F_C3F_V3F, 0, quadVertices);
+    for (int64_t first = 0; first < glyphCount; first += kDrawBatch) {
+      const int64_t count = std::min(glyphCount - first, kDrawBatch);
+      float* v = quadVertices;
+      for (const GLYPH *g = glyphs + first, *end = g + count; g != end; ++g, v += kQuadFloats) {
+        const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
+        const float r = g->colour.x, gr = g->colour.y, b = g->colour.z;
+        const float left = x - h, right = x + h, top = y + h, bottom = y - h;
+        const float s[4] = {g->texLeft, g->texRight, g->texRight, g->texLeft};
+        const float t[4] = {g->texTop, g->texTop, g->texBottom, g->texBottom};
+        const float px[4] = {left, right, right, left};
+        const float py[4] = {top, top, bottom, bottom};
+        for (int k = 0; k < 4; ++k) {
+          float* corner = v + 8 * k;
+          corner[0] = s[k];
+          corner[1] = t[k];
+          corner[2] = r;
+          corner[3] = gr;
+          corner[4] = b;
+          corner[5] = px[k];
+          corner[6] = py[k];
+          corner[7] = z;
+        }
+      }
+      glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(count * 4));
+    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    // The colour arrays leave GL's current colour undefined.
+    const VECTOR3D& last = glyphs[glyphCount - 1].colour;
+    glColor4f(last.x, last.y, last.z, 1.0f);
   }
-  glEnd();
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
 }

@@ -29,6 +29,11 @@ struct GLYPH {
 // Glyph counts above this are refused by Setup (about 680 MB of glyphs).
 constexpr int64_t kMaxGlyphs = 10000000;
 
+// Glyphs Draw sends in one batch (8 MiB of vertices), and the floats of one
+// glyph's quad in Draw's vertex array: four corners of texture s, t; colour
+// red, green, blue (opacity 1); position x, y, z.
+constexpr int64_t kDrawBatch = 65536;
+constexpr size_t kQuadFloats = 4 * 8;
 
 class MAINCODE {
 public:
@@ -70,6 +75,7 @@ public:
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
   char loadName[1024];       // the file being decoded
+  float* quadVertices;       // Draw's vertex array, kDrawBatch glyphs at most; owned
 
   // Defaults only; allocates nothing.
   MAINCODE();
@@ -97,9 +103,10 @@ public:
   // flight, creep and colour fades. Never allocates except for a picture.
   void Move(float elapsed);
 
-  // Draws every glyph as one batch of textured quads bound to fontTexture.
-  // Leaves blending off and depth writes on; the current colour is the last
-  // glyph's. Needs the GL context current.
+  // Draws every glyph as a textured quad bound to fontTexture, from a vertex
+  // array, in glyph order. Leaves blending off, depth writes on and no client
+  // array enabled; the current colour is the last glyph's. Needs the GL
+  // context current.
   void Draw();
 
   // Stops a picture decode, releases the arrays and deletes the GL texture
