@@ -193,16 +193,21 @@ void MAINCODE::Relabel() {
 }
 
 bool MAINCODE::LoadPic() {
-  if (!BeginPicChange()) return false;
+  if (!BeginPicChange(false)) return false;
   return FinishPicChange(true) == kPicLoaded;
 }
 
-// Chooses the file and starts its decode. False when the folder holds no
+// Chooses the file and starts its decode; the old picture is released first
+// unless it is to go on showing meanwhile. False when the folder holds no
 // picture: that settles the change at once, the old name staying with its
 // first letter only.
-bool MAINCODE::BeginPicChange() {
+bool MAINCODE::BeginPicChange(bool keepOld) {
   picLoad.Cleanup();  // a change still decoding gives way to this one
   loadAttempt = 0;
+  if (!keepOld) {
+    delete picColours;
+    picColours = nullptr;
+  }
   if (builtInFirst) {
     builtInFirst = false;
     std::memcpy(loadName, kBuiltInPicture, sizeof(kBuiltInPicture));
@@ -280,7 +285,7 @@ void MAINCODE::FailPicChange(const char* message) {
 void MAINCODE::PhaseChange() {
   if (picTimer < 0) {
     picTimer = static_cast<float>(picDelay);
-    if (BeginPicChange() && waitForPictures) FinishPicChange(true);
+    if (BeginPicChange(!waitForPictures) && waitForPictures) FinishPicChange(true);
   }
   centre.x = static_cast<float>(Roll(10) - 5);
   centre.y = static_cast<float>(Roll(10) - 5);

@@ -120,7 +120,7 @@ public:
 private:
   enum PicChange { kPicPending, kPicLoaded, kPicFailed };
   void PhaseChange();
-  bool BeginPicChange();
+  bool BeginPicChange(bool keepOld);
   PicChange FinishPicChange(bool wait);
   void TakePicture(PicArray* picture, int width, int height);
   void FailPicChange(const char* message);
