@@ -7,7 +7,7 @@
 //
 //   bench_frames [CHANGES] [SECONDS_BETWEEN]   (default 6 changes, 3 s apart)
 
-#include "Photo.h"
+#include "BenchSupport.h"
 #include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "platform/Clock.h"
@@ -15,9 +15,7 @@
 #include "platform/OpenGLView.h"
 #include "scene/SSMain.h"
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,19 +27,7 @@ namespace {
 
 constexpr int kPhotoWidth = 6000, kPhotoHeight = 4000;  // 24 megapixels
 
-void SleepUntil(double when) {
-  double wait = when - CFAbsoluteTimeGetCurrent();
-  if (wait <= 0) return;
-  timespec t{static_cast<time_t>(wait),
-             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
-  nanosleep(&t, nullptr);
-}
 
-long PeakKiB() {
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
 
 }  // namespace
 

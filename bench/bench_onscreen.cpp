@@ -11,6 +11,7 @@
 //
 //   bench_onscreen [SECONDS]   (default 5 per run)
 
+#include "BenchSupport.h"
 #include "host/GlymmerView.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
@@ -35,13 +36,6 @@
 
 namespace {
 
-void SleepUntil(double when) {
-  double wait = when - CFAbsoluteTimeGetCurrent();
-  if (wait <= 0) return;
-  timespec t{static_cast<time_t>(wait),
-             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
-  nanosleep(&t, nullptr);
-}
 
 void WriteSettings(const std::string& configHome, int glyphs) {
   mkdir((configHome + "/glymmer").c_str(), 0755);

@@ -4,7 +4,7 @@
 //
 // Usage: bench_pictures [runs]   (default 5; the median run is reported)
 
-#include "Photo.h"
+#include "BenchSupport.h"
 #include "pictures/Pics.h"
 #include "platform/BitmapImageRep.h"
 
@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,11 +27,6 @@ double Seconds() {
   return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-long PeakKiB() {
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

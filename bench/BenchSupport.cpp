@@ -1,11 +1,14 @@
-// Photo: large camera-like JPEGs for the benchmarks.
+// BenchSupport: photos, peak memory and sleeping for the benchmarks.
 
-#include "Photo.h"
+#include "BenchSupport.h"
 
 #include "platform/BitmapImageRep.h"
+#include "platform/Clock.h"
 #include "platform/ImageFile.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,4 +55,18 @@ bool MakePhotoApart(const std::string& source, const std::string& out, int width
   int status = 1;
   return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+long PeakKiB() {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+void SleepUntil(double when) {
+  double wait = when - CFAbsoluteTimeGetCurrent();
+  if (wait <= 0) return;
+  timespec t{static_cast<time_t>(wait),
+             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
+  nanosleep(&t, nullptr);
 }

@@ -1,5 +1,6 @@
-// Photo: large camera-like JPEGs made from a shipped picture, for the
-// benchmarks (nothing that large is kept in the repository).
+// BenchSupport: what several benchmarks need: large camera-like JPEGs made
+// from a shipped picture (nothing that large is kept in the repository), the
+// process's peak memory, and sleeping until a clock reading.
 #pragma once
 
 #include <string>
@@ -13,3 +14,9 @@ bool MakePhoto(const std::string& source, const std::string& out, int width, int
 // MakePhoto in a child process, so that its buffers stay out of the caller's
 // peak memory.
 bool MakePhotoApart(const std::string& source, const std::string& out, int width, int height);
+
+// The process's peak resident memory so far, KiB.
+long PeakKiB();
+
+// Sleeps until CFAbsoluteTimeGetCurrent reads `when` (at once if it has).
+void SleepUntil(double when);
