@@ -29,9 +29,12 @@ struct GLYPH {
 // Glyph counts above this are refused by Setup (about 680 MB of glyphs).
 constexpr int64_t kMaxGlyphs = 10000000;
 
-// Glyphs Draw sends in one batch (8 MiB of vertices), and the floats of one
-// glyph's quad in Draw's vertex array: four corners of texture s, t; colour
-// red, green, blue (opacity 1); position x, y, z.
+// Glyphs Draw sends in one call (8 MiB of vertices): any usual count goes in
+// one, as immediate mode sent them in few large batches, so that the software
+// renderer, which draws a rectangle one way or another by what else its batch
+// holds, draws them alike. And the floats of one glyph's quad in Draw's
+// vertex array: four corners of texture s, t; colour red, green, blue
+// (opacity 1); position x, y, z.
 constexpr int64_t kDrawBatch = 65536;
 constexpr size_t kQuadFloats = 4 * 8;
 
@@ -65,11 +68,14 @@ public:
   int32_t charType;          // 0 name as written, 1 upper case, 2 lower case
   bool builtInFirst;         // the first load uses "Quorinda.jpg"
 
-  // Picture changes decode off this thread. The file is chosen at the phase
-  // change as ever; the picture, its name, letters and caption take effect at
-  // the first Move after its decode has finished, the old picture showing
-  // until then. With waitForPictures set (a headless render, where frames
-  // must repeat exactly) the phase change waits for the decode instead.
+  // Picture changes decode on picLoad's own thread, one at a time. The file
+  // is chosen at the phase change with the same draws as ever; the picture,
+  // its name, letters (by the draws kept in letterDraws) and caption take
+  // effect at the first Move after the decode has finished, the old picture
+  // showing until then. A file that cannot be decoded is followed by the
+  // retry's choice at that Move; a change still decoding when the next is due
+  // gives way to it. With waitForPictures set (a headless render, where a
+  // seed must always give the same frames) the phase change waits instead.
   bool waitForPictures;
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
@@ -79,7 +85,8 @@ public:
 
   // Defaults only; allocates nothing.
   MAINCODE();
-  // Releases the arrays if Cleanup was not called (no GL calls).
+  // Stops a picture decode and releases the arrays if Cleanup was not called
+  // (no GL calls).
   ~MAINCODE();
   MAINCODE(const MAINCODE&) = delete;
   MAINCODE& operator=(const MAINCODE&) = delete;
