@@ -439,6 +439,8 @@ void MAINCODE::Draw() {
   if (glyphs && quadVertices && glyphCount > 0) {
     // The corners of every glyph's quad go into one array (kQuadFloats
     // each) and to GL in one call per batch, rather than nine calls a glyph.
+    // A client array: Mesa's software and no-op drivers take it as it is,
+    // where a streamed buffer object costs them a copy or a mapping more.
     glInterleavedArrays(GL_T2F_C3F_V3F, 0, quadVertices);
     for (int64_t first = 0; first < glyphCount; first += kDrawBatch) {
       const int64_t count = std::min(glyphCount - first, kDrawBatch);
