@@ -2,7 +2,20 @@
 
 #include "platform/Worker.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <system_error>
+
+namespace {
+
+// Niceness of a worker's thread: when the processors are busy, the thread
+// that animates (and the renderer's) get most of the time, the job what is
+// left, so a frame is never late for a decode.
+constexpr int kWorkerNice = 10;
+
+}  // namespace
 
 Worker::~Worker() { Stop(); }
 
@@ -13,7 +26,10 @@ bool Worker::Start(Job job) {
   busy = true;
   current = std::move(job);
   try {
-    thread = std::thread([this] { Run(); });
+    thread = std::thread([this] {
+      setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kWorkerNice);
+      Run();
+    });
   } catch (const std::system_error&) {
     // No thread to be had (resources are short): the work still gets done,
     // only not off this thread.

@@ -1,6 +1,6 @@
 // Worker: a thread of its own for one job at a time, so that slow work
-// (decoding a picture) stays off the thread that animates. Only the owner's
-// thread calls these operations.
+// (decoding a picture) stays off the thread that animates, at a lower
+// priority than it. Only the owner's thread calls these operations.
 #pragma once
 
 #include <atomic>
