@@ -73,16 +73,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  Split move, draw, overlay, total;
-  const int frames = static_cast<int>(seconds * fps);
-  for (int i = 0; i < frames; ++i) {
-    double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
-    scene.Update(1 / fps);
+  // The view's projection; the overlay leaves another behind.
+  auto Perspective = [&] {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluPerspective(45.0, static_cast<float>(width) / static_cast<float>(height), 1.0, 100.0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+  };
+  Split move, draw, overlay, total;
+  const int frames = static_cast<int>(seconds * fps);
+  for (int i = 0; i < frames; ++i) {
+    double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.Update(1 / fps);
+    Perspective();
     // SSMAIN::Draw's steps, timed one by one.
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glDisable(GL_LIGHTING);
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
     Split split;
     fill();
     for (int i = 0; i < frames; ++i) {
+      Perspective();
       glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
       glEnable(GL_TEXTURE_2D);
       double w1 = Now(CLOCK_MONOTONIC), c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
