@@ -2,9 +2,11 @@
 
 #include "BenchSupport.h"
 
+#include "host/GlymmerView.h"
 #include "platform/BitmapImageRep.h"
 #include "platform/Clock.h"
 #include "platform/ImageFile.h"
+#include "platform/OpenGLView.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -69,4 +71,14 @@ void SleepUntil(double when) {
   timespec t{static_cast<time_t>(wait),
              static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
   nanosleep(&t, nullptr);
+}
+
+GlymmerView* StartHeadlessView(int width, int height, NSWindow* window) {
+  GlymmerView* view = new GlymmerView;
+  view->initWithFrame(NSMakeRect(0, 0, width, height), false);
+  view->SetWindow(window);
+  view->setFrameSize(NSMakeSize(width, height));
+  view->startAnimation();
+  view->animateOneFrame();
+  return view;
 }

@@ -1,9 +1,12 @@
 // BenchSupport: what several benchmarks need: large camera-like JPEGs made
 // from a shipped picture (nothing that large is kept in the repository), the
-// process's peak memory, and sleeping until a clock reading.
+// process's peak memory, sleeping until a clock reading, a headless view.
 #pragma once
 
 #include <string>
+
+class GlymmerView;
+class NSWindow;
 
 // Writes `out`, a width × height JPEG (quality 90): the picture at `source`
 // scaled bilinearly, with a little deterministic noise so that it compresses
@@ -20,3 +23,7 @@ long PeakKiB();
 
 // Sleeps until CFAbsoluteTimeGetCurrent reads `when` (at once if it has).
 void SleepUntil(double when);
+
+// A new headless view of width × height in `window`, started and given its
+// first tick, which sets the scene up; the caller deletes it.
+GlymmerView* StartHeadlessView(int width, int height, NSWindow* window);

@@ -57,13 +57,8 @@ int main(int argc, char** argv) {
   }
   setenv("XDG_CONFIG_HOME", work.c_str(), 1);
 
-  GlymmerView* view = new GlymmerView;
-  view->initWithFrame(NSMakeRect(0, 0, 320, 240), false);
   NSWindow window;
-  view->SetWindow(&window);
-  view->setFrameSize(NSMakeSize(320, 240));
-  view->startAnimation();
-  view->animateOneFrame();  // set-up, with the first picture
+  GlymmerView* view = StartHeadlessView(320, 240, &window);  // with the first picture
   MAINCODE* effect = view->ssMain ? view->ssMain->effect : nullptr;
   if (!effect) {
     std::fprintf(stderr, "the scene did not set up\n");

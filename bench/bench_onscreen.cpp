@@ -24,7 +24,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -48,13 +47,8 @@ void WriteSettings(const std::string& configHome, int glyphs) {
 // Frames per second a headless view draws when ticked by `fixedTimer`
 // (every 1/60 s exactly) or by the engine's rule.
 double PacedRate(bool fixedTimer, double seconds) {
-  GlymmerView* view = new GlymmerView;
-  view->initWithFrame(NSMakeRect(0, 0, 64, 48), false);
   NSWindow window;
-  view->SetWindow(&window);
-  view->setFrameSize(NSMakeSize(64, 48));
-  view->startAnimation();
-  view->animateOneFrame();  // set-up
+  GlymmerView* view = StartHeadlessView(64, 48, &window);
   const double interval = view->animationTimeInterval();
   double start = CFAbsoluteTimeGetCurrent();
   uint64_t before = view->glView->PresentedFrames();
