@@ -3,6 +3,7 @@
 
 #include "Engine.h"
 
+#include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "host/SettingOverrides.h"
 #include "platform/Bundle.h"
@@ -10,6 +11,7 @@
 #include "platform/ImageFile.h"
 #include "platform/OpenGLView.h"
 #include "platform/Screens.h"
+#include "scene/SSMain.h"
 
 #include <sys/stat.h>
 
@@ -83,7 +85,22 @@ int RunRender(const Options& o) {
       break;
     }
     clock.now = start + static_cast<double>(i) / o.fps;
+    // The view steps only when strictly more than its interval has passed
+    // since its last step; at 60 frames a second a tick lands on the interval
+    // itself, or through rounding just short of it, and would be lost. Such
+    // a tick comes at the first clock reading past the interval instead, so
+    // every tick is a step. Each such step is longer than the interval by one
+    // rounding step of the clock (a tenth of a microsecond at today's date).
+    if (view->initialized) {
+      const double interval = view->animationTimeInterval();
+      if (!(clock.now - view->animtime > interval)) clock.now = view->animtime + interval;
+      while (!(clock.now - view->animtime > interval))
+        clock.now = std::nextafter(clock.now, HUGE_VAL);
+    }
     if (view->isAnimating()) view->animateOneFrame();
+    // Picture changes wait for their decode at the step that starts them, so
+    // that a seed always gives the same frames.
+    if (view->ssMain && view->ssMain->effect) view->ssMain->effect->waitForPictures = true;
     bool write = (every > 0 && i > 0 && i % every == 0) || chosen.count(i);
     if (write) {
       int w = 0, h = 0;

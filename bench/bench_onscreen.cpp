@@ -11,6 +11,7 @@
 //
 //   bench_onscreen [SECONDS]   (default 5 per run)
 
+#include "BenchSupport.h"
 #include "host/GlymmerView.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
@@ -23,7 +24,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,13 +35,6 @@
 
 namespace {
 
-void SleepUntil(double when) {
-  double wait = when - CFAbsoluteTimeGetCurrent();
-  if (wait <= 0) return;
-  timespec t{static_cast<time_t>(wait),
-             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
-  nanosleep(&t, nullptr);
-}
 
 void WriteSettings(const std::string& configHome, int glyphs) {
   mkdir((configHome + "/glymmer").c_str(), 0755);
@@ -54,13 +47,8 @@ void WriteSettings(const std::string& configHome, int glyphs) {
 // Frames per second a headless view draws when ticked by `fixedTimer`
 // (every 1/60 s exactly) or by the engine's rule.
 double PacedRate(bool fixedTimer, double seconds) {
-  GlymmerView* view = new GlymmerView;
-  view->initWithFrame(NSMakeRect(0, 0, 64, 48), false);
   NSWindow window;
-  view->SetWindow(&window);
-  view->setFrameSize(NSMakeSize(64, 48));
-  view->startAnimation();
-  view->animateOneFrame();  // set-up
+  GlymmerView* view = StartHeadlessView(64, 48, &window);
   const double interval = view->animationTimeInterval();
   double start = CFAbsoluteTimeGetCurrent();
   uint64_t before = view->glView->PresentedFrames();

@@ -1,6 +1,11 @@
 // A headless render of 10 seconds at 1920 x 1080, as glymmer --render draws
 // it, timing each part of a frame: the effect's Move, its Draw and the
-// overlay. Wall times include glFinish, so the renderer's own threads count.
+// overlay; then, for comparison, bare vertex-array draws of the same glyphs.
+// Wall times include glFinish, so the renderer's own threads count.
+// With --noop, Mesa's no-op driver (GALLIUM_NOOP) draws nothing, so only the
+// CPU cost of the GL calls that any driver pays remains.
+//
+//   bench_render [SECONDS] [--noop] [--size WxH]
 
 #include "effect/Code.h"
 #include "host/Settings.h"
@@ -16,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,8 +42,20 @@ struct Split {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int width = 1920, height = 1080;
-  const double fps = 30, seconds = argc > 1 ? std::atof(argv[1]) : 10;
+  int width = 1920, height = 1080;
+  double fps = 30, seconds = 10;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--noop") == 0) {
+      setenv("GALLIUM_NOOP", "1", 1);
+    } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) return 2;
+    } else if (std::atof(argv[i]) > 0) {
+      seconds = std::atof(argv[i]);
+    } else {
+      std::fprintf(stderr, "usage: bench_render [SECONDS] [--noop] [--size WxH]\n");
+      return 2;
+    }
+  }
   HeadlessGL gl;
   if (!gl.Create(width, height)) return 1;
   std::printf("renderer: %s\n", gl.Renderer());
@@ -55,16 +73,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  Split move, draw, overlay, total;
-  const int frames = static_cast<int>(seconds * fps);
-  for (int i = 0; i < frames; ++i) {
-    double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
-    scene.Update(1 / fps);
+  // The view's projection; the overlay leaves another behind.
+  auto Perspective = [&] {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluPerspective(45.0, static_cast<float>(width) / static_cast<float>(height), 1.0, 100.0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+  };
+  Split move, draw, overlay, total;
+  const int frames = static_cast<int>(seconds * fps);
+  for (int i = 0; i < frames; ++i) {
+    double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+    scene.Update(1 / fps);
+    Perspective();
     // SSMAIN::Draw's steps, timed one by one.
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glDisable(GL_LIGHTING);
@@ -88,6 +110,59 @@ int main(int argc, char** argv) {
     overlay.Add(w1, c1);
     total.Add(w0, c0);
   }
+
+  // The last frame's glyphs as four vertices each (texture coordinates,
+  // colour, position) in a plain array, drawn with one call: filled anew for
+  // every frame, as any drawing of moving glyphs from arrays must, and filled
+  // once only (the least the GL calls themselves cost).
+  const MAINCODE& fx = *scene.effect;
+  const float h = fx.halfSize;
+  std::vector<float> vertices(static_cast<size_t>(fx.glyphCount) * 32);
+  auto fill = [&] {
+    float* v = vertices.data();
+    for (int64_t i = 0; i < fx.glyphCount; ++i) {
+      const GLYPH& g = fx.glyphs[i];
+      const float corner[4][4] = {{g.texLeft, g.texTop, -h, h},
+                                  {g.texRight, g.texTop, h, h},
+                                  {g.texRight, g.texBottom, h, -h},
+                                  {g.texLeft, g.texBottom, -h, -h}};
+      for (const float* c : corner) {
+        *v++ = c[0];
+        *v++ = c[1];
+        *v++ = g.colour.x;
+        *v++ = g.colour.y;
+        *v++ = g.colour.z;
+        *v++ = g.pos.x + c[2];
+        *v++ = g.pos.y + c[3];
+        *v++ = g.pos.z;
+      }
+    }
+  };
+  auto bareDraw = [&](bool refill) {
+    Split split;
+    fill();
+    for (int i = 0; i < frames; ++i) {
+      Perspective();
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      glEnable(GL_TEXTURE_2D);
+      double w1 = Now(CLOCK_MONOTONIC), c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
+      if (refill) fill();
+      glBindTexture(GL_TEXTURE_2D, fx.fontTexture);
+      glEnable(GL_BLEND);
+      glDepthMask(GL_FALSE);
+      glInterleavedArrays(GL_T2F_C3F_V3F, 0, vertices.data());
+      glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(fx.glyphCount * 4));
+      glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+      glDisableClientState(GL_COLOR_ARRAY);
+      glDisableClientState(GL_VERTEX_ARRAY);
+      glDisable(GL_BLEND);
+      glDepthMask(GL_TRUE);
+      glFinish();
+      split.Add(w1, c1);
+    }
+    return split;
+  };
+  const Split bare = bareDraw(true), prefilled = bareDraw(false);
   scene.Cleanup();
   std::printf("%d frames of %dx%d with %lld glyphs\n", frames, width, height,
               static_cast<long long>(settings.PIC_SIZE));
@@ -97,5 +172,10 @@ int main(int argc, char** argv) {
   std::printf("  Draw          %7.3f %7.3f\n", 1e3 * draw.wall / frames, 1e3 * draw.cpu / frames);
   std::printf("  overlay       %7.3f %7.3f\n", 1e3 * overlay.wall / frames, 1e3 * overlay.cpu / frames);
   std::printf("  whole frame   %7.3f %7.3f\n", 1e3 * total.wall / frames, 1e3 * total.cpu / frames);
+  std::printf("the same glyphs, bare vertex-array draws:\n");
+  std::printf("  array filled  %7.3f %7.3f\n", 1e3 * bare.wall / frames, 1e3 * bare.cpu / frames);
+  std::printf("  filled once   %7.3f %7.3f\n", 1e3 * prefilled.wall / frames,
+              1e3 * prefilled.cpu / frames);
+  std::printf("Draw CPU / bare (array filled) CPU: %.2f\n", draw.cpu / bare.cpu);
   return 0;
 }

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = InputAsFile(data, size);
   int width = -7, height = -7;
-  VECTOR3D* grid = ReturnPicArray(path.c_str(), &width, &height);
+  PicArray* grid = ReturnPicArray(path.c_str(), &width, &height);
   if (!grid) {
     if (width != -7 || height != -7) __builtin_trap();
     return 0;
@@ -20,12 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (width < 1 || height < 1 || width > kMaxPictureSide || height > kMaxPictureSide ||
       static_cast<long long>(width) * height > kMaxPicturePixels)
     __builtin_trap();
-  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-  for (size_t i = 0; i < count; ++i) {
-    const VECTOR3D& c = grid[i];
-    if (!(c.x >= 0.0f && c.x <= 1.0f && c.y >= 0.0f && c.y <= 1.0f && c.z >= 0.0f && c.z <= 1.0f))
-      __builtin_trap();
+  if (grid->width != width || grid->height != height) __builtin_trap();
+  for (int row = 0; row < height; ++row) {
+    for (int column = 0; column < width; ++column) {
+      const VECTOR3D c = grid->Colour(column, row);
+      if (!(c.x >= 0.0f && c.x <= 1.0f && c.y >= 0.0f && c.y <= 1.0f && c.z >= 0.0f &&
+            c.z <= 1.0f))
+        __builtin_trap();
+    }
   }
-  delete[] grid;
+  delete grid;
   return 0;
 }

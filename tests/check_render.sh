@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# glymmer --render end to end: the same seed gives the same files, bad
-# options exit 2, and SIGTERM ends a render in order with complete files.
+# glymmer --render end to end: the same seed gives the same files, equal to
+# frames kept from before picture changes left the animation thread; every
+# step at 60 and 50 frames a second is a frame of its own; bad options exit 2;
+# SIGTERM ends a render in order with complete files.
 set -euo pipefail
 build=$1
+source=${2:-$(dirname "$0")/..}
 glymmer=$build/app/glymmer
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,6 +22,26 @@ for f in "$work"/a/*.png; do
 done
 "$glymmer" "${args[@]}" --seed 99 --output "$work/c"
 ! cmp -s "$work/a/frame-000090.png" "$work/c/frame-000090.png" || fail "another seed gave the same frame"
+
+# A picture change at 10.03 s (from the built-in picture to Chelsea.jpg),
+# seen two steps and three seconds later: tests/data/render holds these frames
+# as the renderer drew them when the picture was decoded inside the step.
+XDG_CONFIG_HOME="$work/config" "$glymmer" --render --size 128x96 --fps 30 --seconds 13 \
+  --at 10.1,13 --seed 3000 --glyphs 3000 --picture-delay 5 --folder "$source/resources/pics" \
+  --builtin-first --quiet --output "$work/kept"
+for f in "$source"/tests/data/render/*.png; do
+  cmp -s "$f" "$work/kept/$(basename "$f")" || fail "$(basename "$f") differs from the kept frame"
+done
+
+# Every tick a step: N distinct frames a second (the first second starts black).
+for fps in 60 50; do
+  "$glymmer" --render --size 64x48 --fps $fps --seconds 2 --every 1 --seed 77 --glyphs 1500 \
+    --quiet --output "$work/rate$fps"
+  distinct=$(for i in $(seq $((fps + 1)) $((2 * fps))); do
+    md5sum <"$work/rate$fps/$(printf 'frame-%06d.png' "$i")"
+  done | sort -u | wc -l)
+  [ "$distinct" -eq "$fps" ] || fail "--fps $fps: $distinct distinct frames in the second second"
+done
 
 set +e
 "$glymmer" --render --size 10 2>"$work/err"; status=$?

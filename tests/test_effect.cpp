@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 struct RGB {
@@ -191,6 +193,7 @@ TEST_F(Effect, ZeroGlyphsStillChangePicturesAndCaptions) {
   s.PICDELAY = 1;
   std::srand(3);
   ASSERT_TRUE(fx.Setup(&s));
+  fx.waitForPictures = true;  // a hundred seconds pass in a few milliseconds here
   EXPECT_FALSE(fx.caption.active);
   int loads = 0;
   for (int frame = 0; frame < 30 * 100; ++frame) {
@@ -379,6 +382,7 @@ TEST_F(Effect, ASeededRunIsReproducible) {
     s.PICDELAY = 2;
     std::srand(seed);
     ASSERT_TRUE(e.Setup(&s));
+    e.waitForPictures = true;  // as a render does; on screen decodes end when they end
     for (int frame = 0; frame < 30 * 40; ++frame) e.Move(1.0f / 30);
     const unsigned char* g = reinterpret_cast<const unsigned char*>(e.glyphs);
     state.assign(g, g + sizeof(GLYPH) * 300);
@@ -408,7 +412,7 @@ TEST_F(Effect, WorkedLookupFindsEntry138608) {
   ASSERT_EQ(640, fx.picWidth);
   ASSERT_EQ(480, fx.picHeight);
   EXPECT_EQ(1.3333334f, fx.picAspect);
-  EXPECT_EQ(1.0f, fx.picColours[138608].x);
+  EXPECT_EQ(1.0f, fx.picColours->Colour(368, 216).x) << "entry 138608";
 
   HoldFlatPhase(fx);
   fx.sampleScale = 0.5f;
@@ -635,6 +639,7 @@ TEST_F(Effect, ANewPictureComesOnlyAtAPhaseChangeAfterTheDelay) {
   s.PICDELAY = 25;
   std::srand(5);
   ASSERT_TRUE(fx.Setup(&s));
+  fx.waitForPictures = true;  // each new picture takes effect at its phase change
   const float dt = 1.0f / 30;
   float sinceLoad = 0;
   int loads = 0, changesWithoutLoad = 0, nameChanges = 0;
@@ -813,6 +818,131 @@ TEST_F(Effect, ASuccessfulLoadDoesNotReplaceAShowingCaption) {
   fx.showCaption = false;
   EXPECT_TRUE(fx.LoadPic());
   EXPECT_FALSE(fx.caption.active) << "captions off: no picture caption";
+}
+
+// ---------------------------------------------------------------------------
+// Picture changes off the animation thread
+
+namespace {
+
+// Steps with no time passing until the change under way has taken effect.
+void AwaitPicture(MAINCODE& e) {
+  for (int i = 0; i < 20000 && e.PicChangePending(); ++i) {
+    usleep(500);
+    e.Move(0.0f);
+  }
+}
+
+// The next step changes phase with a picture due.
+void DuePicture(MAINCODE& e) {
+  e.picTimer = -1;
+  e.phaseTime = -1;
+}
+
+}  // namespace
+
+TEST_F(Effect, ADecodedPictureTakesEffectLaterExactlyAsIfLoadedAtOnce) {
+  // The change draws its numbers at the phase change as ever; the old
+  // picture, name and letters stay until the decode is taken; then name,
+  // colours and letters are those of a change that waited. (A caption draws
+  // numbers when it is set, so it is off here.)
+  auto run = [&](MAINCODE& e, bool wait, int* nextDraw) {
+    WriteSolid(dir.File("red.png"), 4, 4, {255, 0, 0});
+    std::remove(dir.File("Stripes.png").c_str());
+    SETTINGS s = SettingsFor(dir.Path(), 400);
+    s.SHOWCAPTION = false;
+    std::srand(8);
+    ASSERT_TRUE(e.Setup(&s));
+    e.waitForPictures = wait;
+    for (int frame = 0; frame < 30; ++frame) e.Move(1.0f / 30);
+    std::remove(dir.File("red.png").c_str());
+    WritePicture(dir.File("Stripes.png"), 300, 200, [](int x, int y) {
+      return RGB{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 50};
+    });
+    const PicArray* old = e.picColours;
+    DuePicture(e);
+    e.Move(1.0f / 30);
+    if (!wait) {
+      EXPECT_TRUE(e.PicChangePending());
+      EXPECT_EQ(old, e.picColours) << "the old picture goes on showing";
+      EXPECT_EQ("red", std::string(e.picName));
+      EXPECT_EQ((std::set<char>{'r', 'e', 'd'}), LettersShown(e, "red"));
+    }
+    *nextDraw = std::rand();
+    AwaitPicture(e);
+  };
+  MAINCODE waited;
+  int waitedDraw = 0, ownDraw = 0;
+  run(waited, true, &waitedDraw);
+  run(fx, false, &ownDraw);
+  EXPECT_EQ(waitedDraw, ownDraw) << "the change drew other numbers";
+  ASSERT_FALSE(fx.PicChangePending());
+  EXPECT_EQ("Stripes", std::string(fx.picName));
+  EXPECT_EQ(7, fx.nameLen);
+  ASSERT_NE(nullptr, fx.picColours);
+  EXPECT_EQ(1.5f, fx.picAspect);
+  for (int i = 0; i < 400; ++i) {
+    ASSERT_TRUE(std::memcmp(&waited.glyphs[i].texLeft, &fx.glyphs[i].texLeft, 4 * sizeof(float)) == 0)
+        << "glyph " << i << " shows another letter";
+  }
+  const VECTOR3D a = waited.picColours->Colour(123, 45), b = fx.picColours->Colour(123, 45);
+  EXPECT_TRUE(a.x == b.x && a.y == b.y && a.z == b.z && a.x == 123.0f / 255);
+  waited.Cleanup();
+}
+
+TEST_F(Effect, FailedSupersededAbandonedAndSimultaneousDecodesEndCleanly) {
+  std::vector<unsigned char> rgb(static_cast<size_t>(3000) * 2000 * 3, 90);
+  ASSERT_TRUE(WriteJPEG(dir.File("big.jpg").c_str(), 3000, 2000, rgb.data(), 90));
+  SETTINGS s = SettingsFor(dir.Path(), 50);
+
+  // A file that cannot be decoded, and its retry: the failure is still told.
+  ASSERT_TRUE(fx.Setup(&s));
+  fx.showCaption = false;
+  TempDir bad;
+  bad.Write("bad.png", std::string("not a picture"));
+  std::snprintf(fx.picPath, sizeof fx.picPath, "%s/", bad.Path().c_str());
+  DuePicture(fx);
+  fx.Move(0.01f);
+  ASSERT_TRUE(fx.PicChangePending());
+  AwaitPicture(fx);
+  EXPECT_EQ("Error loading file:bad.png", CaptionText(fx.caption));
+  EXPECT_EQ("ERROR!", std::string(fx.picName));
+  EXPECT_EQ(nullptr, fx.picColours);
+
+  // A change still decoding when the next is due gives way to it: only the
+  // later picture ever takes effect.
+  std::snprintf(fx.picPath, sizeof fx.picPath, "%s/", dir.Path().c_str());
+  DuePicture(fx);
+  fx.Move(0.01f);
+  ASSERT_TRUE(fx.PicChangePending());
+  WriteSolid(dir.File("later.png"), 2, 2, {1, 2, 3});
+  ASSERT_EQ(0, std::rename(dir.File("big.jpg").c_str(), dir.File("big.dat").c_str()));
+  DuePicture(fx);
+  for (int i = 0; i < 20000 && (i == 0 || fx.PicChangePending()); ++i) {
+    fx.Move(0.0f);
+    ASSERT_NE("big", std::string(fx.picName)) << "the superseded picture took effect";
+    usleep(500);
+  }
+  EXPECT_EQ("later", std::string(fx.picName));
+  ASSERT_EQ(0, std::rename(dir.File("big.dat").c_str(), dir.File("big.jpg").c_str()));
+  std::remove(dir.File("later.png").c_str());
+
+  // Several effects decoding at once, and effects cleaned up or destroyed in
+  // the middle of a decode.
+  std::vector<MAINCODE> views(4);
+  for (MAINCODE& e : views) {
+    ASSERT_TRUE(e.Setup(&s));
+    DuePicture(e);
+    e.Move(0.01f);
+    ASSERT_TRUE(e.PicChangePending());
+  }
+  views[1].Cleanup();
+  EXPECT_FALSE(views[1].PicChangePending());
+  for (int i : {0, 3}) {
+    AwaitPicture(views[i]);
+    EXPECT_EQ("big", std::string(views[i].picName));
+    EXPECT_EQ(3000, views[i].picWidth);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1022,6 +1152,70 @@ TEST_F(EffectDraw, AnEmptyBatchStillRestoresBlendingAndDepthWrites) {
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
 }
 
+TEST_F(EffectDraw, ArraysDrawTheSameQuadsAsGlyphByGlyphImmediateMode) {
+  // Byte for byte against the quads sent one call per colour, texture
+  // coordinate and corner. Letters of uneven opacity overlap, so the order
+  // shows. (llvmpipe draws a quad by another path when the batch of vertices
+  // it holds also holds one crossing the frame's edge, and immediate mode's
+  // batches follow the history of its buffer; so the glyphs stay inside.)
+  GLuint font = MakeFont([](int index, int x, int y, unsigned char* t) {
+    t[0] = static_cast<unsigned char>(255 - index);
+    t[1] = t[2] = 255;
+    t[3] = static_cast<unsigned char>((index * 37 + x * 11 + y * 5) & 255);
+  });
+  WritePicture(dir.File("Gradient.png"), 64, 48, [](int x, int y) {
+    return RGB{static_cast<unsigned char>(x * 4), static_cast<unsigned char>(y * 5), 128};
+  });
+  SETTINGS s = SettingsFor(dir.Path(), 3000);
+  std::srand(21);
+  ASSERT_TRUE(fx.Setup(&s));
+  fx.fontTexture = font;
+  for (int frame = 0; frame < 150; ++frame) fx.Move(1.0f / 30);
+  for (int64_t i = 0; i < fx.glyphCount; ++i) {
+    GLYPH& g = fx.glyphs[i];
+    g.pos = MakePoint(g.pos.x * 0.3f, g.pos.y * 0.3f, -40.0f - static_cast<float>(i % 7) * 0.01f);
+  }
+  SetView(kWidth, kHeight);
+  auto draw = [&](bool arrays) {
+    glClearColor(0.2f, 0.1f, 0.3f, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (arrays) {
+      fx.Draw();
+    } else {
+      const float h = fx.halfSize;
+      glBindTexture(GL_TEXTURE_2D, font);
+      glEnable(GL_BLEND);
+      glDepthMask(GL_FALSE);
+      glBegin(GL_QUADS);
+      for (int64_t i = 0; i < fx.glyphCount; ++i) {
+        const GLYPH& g = fx.glyphs[i];
+        glColor4f(g.colour.x, g.colour.y, g.colour.z, 1.0f);
+        glTexCoord2f(g.texLeft, g.texTop);
+        glVertex3f(g.pos.x - h, g.pos.y + h, g.pos.z);
+        glTexCoord2f(g.texRight, g.texTop);
+        glVertex3f(g.pos.x + h, g.pos.y + h, g.pos.z);
+        glTexCoord2f(g.texRight, g.texBottom);
+        glVertex3f(g.pos.x + h, g.pos.y - h, g.pos.z);
+        glTexCoord2f(g.texLeft, g.texBottom);
+        glVertex3f(g.pos.x - h, g.pos.y - h, g.pos.z);
+      }
+      glEnd();
+      glDisable(GL_BLEND);
+      glDepthMask(GL_TRUE);
+    }
+    return Frame();
+  };
+  const std::vector<unsigned char> immediate = draw(false), arrays = draw(true);
+  size_t differ = 0, lit = 0;
+  for (size_t i = 0; i < immediate.size(); ++i) {
+    differ += immediate[i] != arrays[i];
+    lit += immediate[i] != (i % 4 == 0 ? 51 : i % 4 == 1 ? 26 : i % 4 == 2 ? 77 : 255);
+  }
+  EXPECT_GT(lit, immediate.size() / 8) << "the sheet covers much of the frame";
+  EXPECT_EQ(0u, differ) << "bytes that differ between the two ways";
+  EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
+}
+
 TEST_F(EffectDraw, CleanupDeletesTheFontTextureAndReleasesEverything) {
   WriteSolid(dir.File("p.png"), 2, 2, {1, 2, 3});
   GLuint font = MakeFont([](int, int, int, unsigned char*) {});
@@ -1210,9 +1404,8 @@ TEST_F(EffectDraw, HeadlessRenderOfTheBuiltInPicture) {
     float py = g.home.y / 20 * fx.sampleScale + fx.samplePos.y;
     if (!(px > 0 && px < 1 && py > 0 && py < 1)) continue;
     ++inside;
-    const VECTOR3D& want =
-        fx.picColours[static_cast<int>(fx.picHeight * py) * fx.picWidth +
-                      static_cast<int>(fx.picWidth * px)];
+    const VECTOR3D want = fx.picColours->Colour(static_cast<int>(fx.picWidth * px),
+                                                static_cast<int>(fx.picHeight * py));
     if (std::fabs(want.x - g.colour.x) + std::fabs(want.y - g.colour.y) +
             std::fabs(want.z - g.colour.z) < 0.3f)
       ++near;

@@ -177,13 +177,13 @@ std::vector<RGB> Quadrants(int side, RGB topLeft, RGB topRight, RGB bottomLeft, 
 // Reading results
 
 struct Grid {
-  std::unique_ptr<VECTOR3D[]> cells;
+  std::unique_ptr<PicArray> cells;
   int width = -1;
   int height = -1;
   bool ok() const { return cells != nullptr; }
   // Colour bytes of column x, row y counted from the bottom.
   RGB At(int x, int y) const {
-    const VECTOR3D& v = cells[static_cast<size_t>(y) * width + x];
+    const VECTOR3D v = cells->Colour(x, y);
     return RGB{static_cast<int>(std::lround(v.x * 255)), static_cast<int>(std::lround(v.y * 255)),
                static_cast<int>(std::lround(v.z * 255))};
   }
@@ -353,9 +353,29 @@ TEST(PictureGrid, PutsTheTopLeftPixelOfATwoByTwoPictureAtEntryTwo) {
   EXPECT_TRUE(SameColour(kWhite, g.At(1, 0))) << "entry 1: bottom-right";
   EXPECT_TRUE(SameColour(kRed, g.At(0, 1))) << "entry 2: top-left";
   EXPECT_TRUE(SameColour(kGreen, g.At(1, 1))) << "entry 3: top-right";
-  // Exactly byte / 255.
-  EXPECT_EQ(1.0f, g.cells[2].x);
-  EXPECT_EQ(0.0f, g.cells[2].y);
+}
+
+TEST(PictureGrid, EveryByteGivesExactlyTheFloatByteOver255WithOrWithoutAlpha) {
+  // 256 pixels in one row; pixel i holds red i, green 255 - i, blue 7i mod 256.
+  TempDir dir;
+  for (int colourType : {2, 6}) {
+    std::string row;
+    for (int i = 0; i < 256; ++i) {
+      row += static_cast<char>(i);
+      row += static_cast<char>(255 - i);
+      row += static_cast<char>((7 * i) & 255);
+      if (colourType == 6) row += static_cast<char>(i ^ 0x5a);
+    }
+    Grid g = Decode(dir.Write("bytes.png", EncodePNG({256, 1, 8, colourType},
+                                                     Scanlines({row}))));
+    ASSERT_TRUE(g.ok()) << "colour type " << colourType;
+    for (int i = 0; i < 256; ++i) {
+      const VECTOR3D c = g.cells->Colour(i, 0);
+      ASSERT_EQ(static_cast<float>(i) / 255.0f, c.x) << "red " << i << ", type " << colourType;
+      ASSERT_EQ(static_cast<float>(255 - i) / 255.0f, c.y) << "green " << 255 - i;
+      ASSERT_EQ(static_cast<float>((7 * i) & 255) / 255.0f, c.z) << "blue " << ((7 * i) & 255);
+    }
+  }
 }
 
 TEST(PictureGrid, ReadsJpegFilesUpsideDownLikeEveryOtherFormat) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -88,16 +89,32 @@ MAINCODE::MAINCODE()
       charSize(20),
       halfSize(0.2f),
       charType(0),
-      builtInFirst(false) {
+      builtInFirst(false),
+      waitForPictures(false),
+      letterDraws(nullptr),
+      loadAttempt(0),
+      quadVertices(nullptr) {
   // Until Setup: an empty folder. An empty name shows the '?' cell should a
   // first load find no picture at all.
   std::memset(picPath, 0, sizeof(picPath));
   std::memset(picName, 0, sizeof(picName));
+  std::memset(loadName, 0, sizeof(loadName));
 }
 
 MAINCODE::~MAINCODE() {
+  picLoad.Cleanup();
+  ReleaseArrays();
+}
+
+void MAINCODE::ReleaseArrays() {
   delete[] glyphs;
-  delete[] picColours;
+  glyphs = nullptr;
+  delete[] letterDraws;
+  letterDraws = nullptr;
+  delete[] quadVertices;
+  quadVertices = nullptr;
+  delete picColours;
+  picColours = nullptr;
 }
 
 bool MAINCODE::Setup(const SETTINGS* settings) {
@@ -115,15 +132,19 @@ bool MAINCODE::Setup(const SETTINGS* settings) {
   showCaption = settings->SHOWCAPTION;
   builtInFirst = settings->MLFIRST;
 
-  delete[] glyphs;
-  glyphs = nullptr;
-  delete[] picColours;
-  picColours = nullptr;
+  picLoad.Cleanup();
+  loadAttempt = 0;
+  ReleaseArrays();
   // A stored count may be anything: refuse negative and absurd ones instead
   // of letting the size computation wrap or the allocation throw.
-  if (glyphCount >= 0 && glyphCount <= kMaxGlyphs)
-    glyphs = new (std::nothrow) GLYPH[static_cast<size_t>(glyphCount)]();
-  if (!glyphs) {
+  if (glyphCount >= 0 && glyphCount <= kMaxGlyphs) {
+    const size_t count = static_cast<size_t>(glyphCount);
+    glyphs = new (std::nothrow) GLYPH[count]();
+    letterDraws = new (std::nothrow) int[count]();
+    quadVertices = new (std::nothrow) float[std::min(count, size_t{kDrawBatch}) * kQuadFloats];
+  }
+  if (!glyphs || !letterDraws || !quadVertices) {
+    ReleaseArrays();
     glyphCount = 0;  // keeps Move and Draw harmless on a failed object
     return false;
   }
@@ -148,10 +169,16 @@ bool MAINCODE::Setup(const SETTINGS* settings) {
 }
 
 void MAINCODE::AssignLetter(GLYPH* g) {
-  // nameLen is at least 1 once LoadPic has run; the bounds keep the draw
-  // defined and the index inside picName whatever the state.
+  const int draw = std::rand();
+  if (letterDraws && g >= glyphs && g < glyphs + glyphCount) letterDraws[g - glyphs] = draw;
+  SetLetter(g, draw);
+}
+
+void MAINCODE::SetLetter(GLYPH* g, int draw) const {
+  // nameLen is at least 1 once LoadPic has run; the bounds keep the index
+  // inside picName whatever the state.
   int n = std::min(std::max(nameLen, 1), static_cast<int>(sizeof(picName)) - 1);
-  char c = picName[Roll(n)];
+  char c = picName[draw % n];
   const FontCell& cell = FontData[FontIndex(c)];
   g->texLeft = cell.u;
   g->texRight = cell.u + cWidth;
@@ -159,37 +186,73 @@ void MAINCODE::AssignLetter(GLYPH* g) {
   g->texBottom = 1.0f - (cell.v + cHeight);
 }
 
-bool MAINCODE::LoadPic() {
-  delete[] picColours;
-  picColours = nullptr;
-  nameLen = 1;
+void MAINCODE::Relabel() {
+  // The draws the letters were chosen by at the phase change give each glyph
+  // the letter of the new name that choosing then would have given.
+  for (int64_t i = 0; i < glyphCount; ++i) SetLetter(glyphs + i, letterDraws[i]);
+}
 
+bool MAINCODE::LoadPic() {
+  if (!BeginPicChange(false)) return false;
+  return FinishPicChange(true) == kPicLoaded;
+}
+
+// Chooses the file and starts its decode; the old picture is released first
+// unless it is to go on showing meanwhile. False when the folder holds no
+// picture: that settles the change at once, the old name staying with its
+// first letter only.
+bool MAINCODE::BeginPicChange(bool keepOld) {
+  picLoad.Cleanup();  // a change still decoding gives way to this one
+  loadAttempt = 0;
+  if (!keepOld) {
+    delete picColours;
+    picColours = nullptr;
+  }
   if (builtInFirst) {
     builtInFirst = false;
-    std::memcpy(picName, kBuiltInPicture, sizeof(kBuiltInPicture));
-  } else if (!ChooseRandomImageFile(picPath, picName)) {
+    std::memcpy(loadName, kBuiltInPicture, sizeof(kBuiltInPicture));
+  } else if (!ChooseRandomImageFile(picPath, loadName)) {
+    delete picColours;
+    picColours = nullptr;
+    nameLen = 1;
     return false;
   }
+  loadAttempt = 1;
+  picLoad.Start(FullPath(picPath, loadName).text);
+  return true;
+}
 
-  int width = picWidth, height = picHeight;
-  picColours = ReturnPicArray(FullPath(picPath, picName).text, &width, &height);
-  if (!picColours) {
-    if (!ChooseRandomImageFile(picPath, picName)) {
-      caption.Set("No Image Files Found!", White(), 30, 32);
-      std::memcpy(picName, kErrorName, sizeof(kErrorName));
-      nameLen = 6;
-      return false;
+// Takes a finished decode (or, with `wait`, waits for it). A file that
+// cannot be decoded is followed by one more random choice, drawn now.
+MAINCODE::PicChange MAINCODE::FinishPicChange(bool wait) {
+  while (loadAttempt != 0) {
+    if (!wait && !picLoad.Ready()) return kPicPending;
+    int width = picWidth, height = picHeight;
+    if (PicArray* picture = picLoad.Take(&width, &height)) {
+      TakePicture(picture, width, height);
+      return kPicLoaded;
     }
-    picColours = ReturnPicArray(FullPath(picPath, picName).text, &width, &height);
-    if (!picColours) {
-      caption.Set(Message("Error loading file:", picName).text, White(), 30, 32);
-      std::memcpy(picName, kErrorName, sizeof(kErrorName));
-      nameLen = 6;
-      return false;
+    if (loadAttempt == 2) {
+      FailPicChange(Message("Error loading file:", loadName).text);
+      return kPicFailed;
     }
+    if (!ChooseRandomImageFile(picPath, loadName)) {
+      FailPicChange("No Image Files Found!");
+      return kPicFailed;
+    }
+    loadAttempt = 2;
+    picLoad.Start(FullPath(picPath, loadName).text);
   }
+  return kPicFailed;
+}
+
+void MAINCODE::TakePicture(PicArray* picture, int width, int height) {
+  loadAttempt = 0;
+  delete picColours;
+  picColours = picture;
   picWidth = width;
   picHeight = height;
+  std::memcpy(picName, loadName, sizeof(picName));
 
   // Every accepted name ends in a four-character extension.
   size_t length = strnlen(picName, sizeof(picName) - 1);
@@ -207,13 +270,22 @@ bool MAINCODE::LoadPic() {
 
   if (showCaption && !caption.active)
     caption.Set(Message("Image: ", picName).text, White(), 20, 20);
-  return true;
+}
+
+// Said even with captions off, over any caption showing.
+void MAINCODE::FailPicChange(const char* message) {
+  loadAttempt = 0;
+  delete picColours;
+  picColours = nullptr;
+  caption.Set(message, White(), 30, 32);
+  std::memcpy(picName, kErrorName, sizeof(kErrorName));
+  nameLen = 6;
 }
 
 void MAINCODE::PhaseChange() {
   if (picTimer < 0) {
     picTimer = static_cast<float>(picDelay);
-    LoadPic();
+    if (BeginPicChange(!waitForPictures) && waitForPictures) FinishPicChange(true);
   }
   centre.x = static_cast<float>(Roll(10) - 5);
   centre.y = static_cast<float>(Roll(10) - 5);
@@ -259,6 +331,9 @@ void MAINCODE::PhaseChange() {
 }
 
 void MAINCODE::Move(float elapsed) {
+  // A picture decoded since the last frame takes effect, letters and all.
+  if (loadAttempt != 0 && FinishPicChange(waitForPictures) != kPicPending) Relabel();
+
   const float dt = elapsed;
   picTimer -= dt;
   phaseTime -= dt;
@@ -300,22 +375,23 @@ void MAINCODE::Move(float elapsed) {
   const float scale = sampleScale, aspect = picAspect;
   const float sx = samplePos.x, sy = samplePos.y;
   if (picColours) {
-    const float width = static_cast<float>(picWidth), height = static_cast<float>(picHeight);
-    const int lastColumn = picWidth - 1, lastRow = picHeight - 1;
+    const PicArray& picture = *picColours;
+    const float width = static_cast<float>(picture.width);
+    const float height = static_cast<float>(picture.height);
+    const int lastColumn = picture.width - 1, lastRow = picture.height - 1;
     const float lastColumnF = static_cast<float>(lastColumn), lastRowF = static_cast<float>(lastRow);
-    const VECTOR3D* const grid = picColours;
-    const ptrdiff_t stride = picWidth;
-    // Grid entry under a glyph's target, or -1 when the target is outside the
-    // picture (a NaN counts as outside too).
-    auto lookup = [=](const GLYPH* g) -> ptrdiff_t {
+    constexpr ptrdiff_t kOutside = PTRDIFF_MIN;
+    // Grid entry under a glyph's target, or kOutside when the target is
+    // outside the picture (a NaN counts as outside too).
+    auto lookup = [=, &picture](const GLYPH* g) -> ptrdiff_t {
       const float px = g->home.x / 20.0f * scale / aspect + sx;
       const float py = g->home.y / 20.0f * scale + sy;
-      if (!(px > 0 && px < 1 && py > 0 && py < 1)) return -1;
+      if (!(px > 0 && px < 1 && py > 0 && py < 1)) return kOutside;
       // Truncation toward zero, kept inside the grid whatever the rounding of
       // width * px does for the largest pictures.
       const int column = std::min(static_cast<int>(std::min(width * px, lastColumnF)), lastColumn);
       const int row = std::min(static_cast<int>(std::min(height * py, lastRowF)), lastRow);
-      return row * stride + column;
+      return picture.Offset(column, row);
     };
     // The glyphs visit the grid in no order, so most lookups miss the cache:
     // each is worked out kLookAhead glyphs early and its entry prefetched.
@@ -325,7 +401,7 @@ void MAINCODE::Move(float elapsed) {
     const int64_t count = glyphCount;
     for (int64_t i = 0; i < std::min(count, kLookAhead); ++i) {
       ahead[i] = lookup(glyphs + i);
-      if (ahead[i] >= 0) __builtin_prefetch(grid + ahead[i]);
+      if (ahead[i] != kOutside) __builtin_prefetch(picture.Bytes(ahead[i]));
     }
     for (int64_t i = 0; i < count; ++i) {
       GLYPH* g = glyphs + i;
@@ -333,9 +409,9 @@ void MAINCODE::Move(float elapsed) {
       if (i + kLookAhead < count) {
         const ptrdiff_t next = lookup(g + kLookAhead);
         ahead[i & (kLookAhead - 1)] = next;
-        if (next >= 0) __builtin_prefetch(grid + next);
+        if (next != kOutside) __builtin_prefetch(picture.Bytes(next));
       }
-      g->goalColour = entry >= 0 ? grid[entry] : g->colour;
+      g->goalColour = entry != kOutside ? picture.ColourAt(entry) : g->colour;
       Advance(g, c, dt, flight, fade);
     }
   } else {
@@ -360,29 +436,52 @@ void MAINCODE::Draw() {
   glBindTexture(GL_TEXTURE_2D, fontTexture);
   glEnable(GL_BLEND);
   glDepthMask(GL_FALSE);
-  glBegin(GL_QUADS);
-  for (const GLYPH *g = glyphs, *end = glyphs + glyphCount; g != end; ++g) {
-    const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
-    glColor4f(g->colour.x, g->colour.y, g->colour.z, 1.0f);
-    glTexCoord2f(g->texLeft, g->texTop);
-    glVertex3f(x - h, y + h, z);
-    glTexCoord2f(g->texRight, g->texTop);
-    glVertex3f(x + h, y + h, z);
-    glTexCoord2f(g->texRight, g->texBottom);
-    glVertex3f(x + h, y - h, z);
-    glTexCoord2f(g->texLeft, g->texBottom);
-    glVertex3f(x - h, y - h, z);
+  if (glyphs && quadVertices && glyphCount > 0) {
+    // The corners of every glyph's quad go into one array (kQuadFloats
+    // each) and to GL in one call per batch, rather than nine calls a glyph.
+    // A client array: Mesa's software and no-op drivers take it as it is,
+    // where a streamed buffer object costs them a copy or a mapping more.
+    glInterleavedArrays(GL_T2F_C3F_V3F, 0, quadVertices);
+    for (int64_t first = 0; first < glyphCount; first += kDrawBatch) {
+      const int64_t count = std::min(glyphCount - first, kDrawBatch);
+      float* v = quadVertices;
+      for (const GLYPH *g = glyphs + first, *end = g + count; g != end; ++g, v += kQuadFloats) {
+        const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
+        const float r = g->colour.x, gr = g->colour.y, b = g->colour.z;
+        const float left = x - h, right = x + h, top = y + h, bottom = y - h;
+        const float s[4] = {g->texLeft, g->texRight, g->texRight, g->texLeft};
+        const float t[4] = {g->texTop, g->texTop, g->texBottom, g->texBottom};
+        const float px[4] = {left, right, right, left};
+        const float py[4] = {top, top, bottom, bottom};
+        for (int k = 0; k < 4; ++k) {
+          float* corner = v + 8 * k;
+          corner[0] = s[k];
+          corner[1] = t[k];
+          corner[2] = r;
+          corner[3] = gr;
+          corner[4] = b;
+          corner[5] = px[k];
+          corner[6] = py[k];
+          corner[7] = z;
+        }
+      }
+      glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(count * 4));
+    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    // The colour arrays leave GL's current colour undefined.
+    const VECTOR3D& last = glyphs[glyphCount - 1].colour;
+    glColor4f(last.x, last.y, last.z, 1.0f);
   }
-  glEnd();
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
 }
 
 void MAINCODE::Cleanup() {
-  delete[] glyphs;
-  glyphs = nullptr;
-  delete[] picColours;
-  picColours = nullptr;
+  picLoad.Cleanup();
+  loadAttempt = 0;
+  ReleaseArrays();
   if (fontTexture != 0) glDeleteTextures(1, &fontTexture);
   fontTexture = 0;
 }

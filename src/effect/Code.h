@@ -5,8 +5,10 @@
 
 #include "host/Settings.h"
 #include "maths/NiftyMaths.h"
+#include "pictures/Pics.h"
 #include "text/Text.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // One glyph particle.
@@ -27,12 +29,21 @@ struct GLYPH {
 // Glyph counts above this are refused by Setup (about 680 MB of glyphs).
 constexpr int64_t kMaxGlyphs = 10000000;
 
+// Glyphs Draw sends in one call (8 MiB of vertices): any usual count goes in
+// one, as immediate mode sent them in few large batches, so that the software
+// renderer, which draws a rectangle one way or another by what else its batch
+// holds, draws them alike. And the floats of one glyph's quad in Draw's
+// vertex array: four corners of texture s, t; colour red, green, blue
+// (opacity 1); position x, y, z.
+constexpr int64_t kDrawBatch = 65536;
+constexpr size_t kQuadFloats = 4 * 8;
+
 class MAINCODE {
 public:
   unsigned int fontTexture;  // GL name of the font sheet; set by the owner after Setup
   GLYPH* glyphs;             // glyphCount records; owned
-  VECTOR3D* picColours;      // picWidth x picHeight colours, bottom row first; owned, null
-                             // while no picture is loaded
+  PicArray* picColours;      // picWidth x picHeight colours, bottom row first (8 bits a
+                             // channel, see PicArray); owned, null while no picture is loaded
   VECTOR3D centre;           // world point about which the glyphs gather
   float phaseTime;           // seconds left in this phase; below 0 starts the next
   int picWidth;
@@ -57,9 +68,25 @@ public:
   int32_t charType;          // 0 name as written, 1 upper case, 2 lower case
   bool builtInFirst;         // the first load uses "Quorinda.jpg"
 
+  // Picture changes decode on picLoad's own thread, one at a time. The file
+  // is chosen at the phase change with the same draws as ever; the picture,
+  // its name, letters (by the draws kept in letterDraws) and caption take
+  // effect at the first Move after the decode has finished, the old picture
+  // showing until then. A file that cannot be decoded is followed by the
+  // retry's choice at that Move; a change still decoding when the next is due
+  // gives way to it. With waitForPictures set (a headless render, where a
+  // seed must always give the same frames) the phase change waits instead.
+  bool waitForPictures;
+  int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
+  PicArrayLoad picLoad;      // the decode of the picture being changed to
+  int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
+  char loadName[1024];       // the file being decoded
+  float* quadVertices;       // Draw's vertex array, kDrawBatch glyphs at most; owned
+
   // Defaults only; allocates nothing.
   MAINCODE();
-  // Releases the arrays if Cleanup was not called (no GL calls).
+  // Stops a picture decode and releases the arrays if Cleanup was not called
+  // (no GL calls).
   ~MAINCODE();
   MAINCODE(const MAINCODE&) = delete;
   MAINCODE& operator=(const MAINCODE&) = delete;
@@ -71,26 +98,40 @@ public:
   bool Setup(const SETTINGS* settings);
 
   // Replaces the current picture with the built-in first one or a random one
-  // from picPath, and sets picName, nameLen and the caption. True when a new
-  // picture was loaded; on false picColours is null and nameLen is 1 or 6.
+  // from picPath, and sets picName, nameLen and the caption, waiting for the
+  // decode. True when a new picture was loaded; on false picColours is null
+  // and nameLen is 1 or 6. A change still decoding is given up.
   bool LoadPic();
 
+  // A picture change has started and not yet taken effect.
+  bool PicChangePending() const { return loadAttempt != 0; }
+
   // Advances the effect by `elapsed` seconds: phase changes, picture changes,
-  // flight, creep and colour fades. Never allocates except through LoadPic.
+  // flight, creep and colour fades. Never allocates except for a picture.
   void Move(float elapsed);
 
-  // Draws every glyph as one batch of textured quads bound to fontTexture.
-  // Leaves blending off and depth writes on; the current colour is the last
-  // glyph's. Needs the GL context current.
+  // Draws every glyph as a textured quad bound to fontTexture, from a vertex
+  // array, in glyph order. Leaves blending off, depth writes on and no client
+  // array enabled; the current colour is the last glyph's. Needs the GL
+  // context current.
   void Draw();
 
-  // Releases the arrays and deletes the GL texture fontTexture (the context
-  // must be current when fontTexture is not 0). Safe to call more than once.
+  // Stops a picture decode, releases the arrays and deletes the GL texture
+  // fontTexture (the context must be current when fontTexture is not 0). Safe
+  // to call more than once.
   void Cleanup();
 
   // Gives glyph g a random letter of picName's first nameLen characters.
   void AssignLetter(GLYPH* g);
 
 private:
+  enum PicChange { kPicPending, kPicLoaded, kPicFailed };
   void PhaseChange();
+  bool BeginPicChange(bool keepOld);
+  PicChange FinishPicChange(bool wait);
+  void TakePicture(PicArray* picture, int width, int height);
+  void FailPicChange(const char* message);
+  void SetLetter(GLYPH* g, int draw) const;
+  void Relabel();
+  void ReleaseArrays();
 };

@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -53,15 +54,22 @@ private:
   DIR* dir;
 };
 
-// byte / 255 for every byte value, as the grid stores it.
-const float* ByteToUnit() {
-  static const struct Table {
-    float value[256];
-    Table() {
-      for (int i = 0; i < 256; ++i) value[i] = static_cast<float>(i) / 255.0f;
-    }
-  } table;
-  return table.value;
+// ReturnPicArray, giving up (null) once *stop turns true.
+PicArray* DecodePicArray(const char* path, int* width, int* height,
+                         const std::atomic<bool>* stop) {
+  std::unique_ptr<NSBitmapImageRep> image =
+      NSBitmapImageRep::imageRepWithContentsOfFile(path, stop);
+  if (!image) return nullptr;
+  PicArray* grid = new (std::nothrow) PicArray;
+  if (!grid) return nullptr;
+  if (!grid->Setup(image.get())) {
+    delete grid;
+    return nullptr;
+  }
+  image.release();
+  *width = grid->width;
+  *height = grid->height;
+  return grid;
 }
 
 }  // namespace
@@ -107,33 +115,58 @@ bool ChooseRandomImageFile(const char* folder, char* name) {
   return false;
 }
 
-VECTOR3D* ReturnPicArray(const char* path, int* width, int* height) {
-  std::unique_ptr<NSBitmapImageRep> image = NSBitmapImageRep::imageRepWithContentsOfFile(path);
-  if (!image) return nullptr;
-  const int w = image->pixelsWide();
-  const int h = image->pixelsHigh();
-  const long long b = image->bitsPerPixel() == 32 ? 4 : 3;
-  const long long stride = image->bytesPerRow();
-  if (w <= 0 || h <= 0 || stride < w * b) return nullptr;
+PicArray::~PicArray() { delete image; }
 
-  VECTOR3D* grid = new (std::nothrow) VECTOR3D[static_cast<size_t>(w) * static_cast<size_t>(h)];
-  if (!grid) return nullptr;
-  *width = w;
-  *height = h;
+bool PicArray::Setup(NSBitmapImageRep* decoded) {
+  if (!decoded || image) return false;
+  const int w = decoded->pixelsWide();
+  const int h = decoded->pixelsHigh();
+  const int bits = decoded->bitsPerPixel();
+  const long long stride = decoded->bytesPerRow();
+  if (w <= 0 || h <= 0 || (bits != 24 && bits != 32) || stride < w * (bits / 8LL)) return false;
+  image = decoded;
+  width = w;
+  height = h;
+  pixelBytes = bits / 8;
+  rowStep = -static_cast<ptrdiff_t>(stride);
+  bottom = decoded->bitmapData() + (h - 1) * stride;
+  return true;
+}
 
-  const float* unit = ByteToUnit();
-  const unsigned char* data = image->bitmapData();
-  for (long long y = 0; y < h; ++y) {
-    const unsigned char* row = data + y * stride;
-    VECTOR3D* out = grid + (h - 1 - y) * w;
-    for (long long x = 0; x < w; ++x) {
-      const unsigned char* pixel = row + x * b;
-      out[x].x = unit[pixel[0]];
-      out[x].y = unit[pixel[1]];
-      out[x].z = unit[pixel[2]];
-    }
+PicArray* ReturnPicArray(const char* path, int* width, int* height) {
+  return DecodePicArray(path, width, height, nullptr);
+}
+
+PicArrayLoad::PicArrayLoad() : result(nullptr), resultWidth(0), resultHeight(0) {
+  path[0] = '\0';
+}
+
+PicArrayLoad::~PicArrayLoad() { Cleanup(); }
+
+void PicArrayLoad::Start(const char* file) {
+  Cleanup();
+  std::snprintf(path, sizeof path, "%s", file ? file : "");
+  worker.Start([this](const std::atomic<bool>& stop) {
+    result = DecodePicArray(path, &resultWidth, &resultHeight, &stop);
+  });
+}
+
+PicArray* PicArrayLoad::Take(int* width, int* height) {
+  if (!worker.Busy()) return nullptr;
+  worker.Wait();
+  PicArray* taken = result;
+  result = nullptr;
+  if (taken) {
+    *width = resultWidth;
+    *height = resultHeight;
   }
-  return grid;
+  return taken;
+}
+
+void PicArrayLoad::Cleanup() {
+  worker.Stop();
+  delete result;
+  result = nullptr;
 }
 
 bool loadPicFile(const char* path, Texture* texture) {

@@ -208,8 +208,9 @@ ssize_t ReadFull(int fd, unsigned char* buffer, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// Decodes the whole file into a pixbuf (one reference), or null.
-PixbufRef Decode(const char* path) {
+// Decodes the whole file into a pixbuf (one reference), or null; null as
+// well once *stop turns true.
+PixbufRef Decode(const char* path, const std::atomic<bool>* stop) {
   // Non-blocking open, so that a FIFO in the folder cannot hang us; only
   // regular files are read.
   FileDescriptor file;
@@ -239,7 +240,9 @@ PixbufRef Decode(const char* path) {
                  : std::strcmp(format, "jpeg") == 0 ? EndWatch::kJpeg
                                                     : EndWatch::kOther);
 
+  auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
   while (length > 0) {
+    if (stopped()) return nullptr;
     if (!gdk_pixbuf_loader_write(loader.loader, buffer.get(), static_cast<gsize>(length),
                                  &failure.error))
       return nullptr;
@@ -247,7 +250,7 @@ PixbufRef Decode(const char* path) {
     watch.Feed(buffer.get(), static_cast<size_t>(length));
     length = ReadFull(file.fd, buffer.get(), kChunk);
   }
-  if (length < 0) return nullptr;
+  if (length < 0 || stopped()) return nullptr;
   // Some damage shows only when the loader is closed; a damaged or cut file
   // counts as unreadable.
   if (!gdk_pixbuf_loader_close(loader.loader, &failure.error) || state.refused) return nullptr;
@@ -262,9 +265,10 @@ PixbufRef Decode(const char* path) {
 
 }  // namespace
 
-std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(const char* path) {
+std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(
+    const char* path, const std::atomic<bool>* stop) {
   if (!path) return nullptr;
-  PixbufRef pixbuf = Decode(path);
+  PixbufRef pixbuf = Decode(path, stop);
   if (!pixbuf) return nullptr;
 
   // The layout promised to callers; anything else is refused rather than

@@ -2,6 +2,7 @@
 // picture source, delivering 8-bit RGB or RGBA rows.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 class NSBitmapImageRep {
@@ -9,7 +10,7 @@ public:
   // Largest picture accepted, checked against the size a file declares before
   // any pixel is decoded: 128 Mi pixels (the 108-megapixel photos of current
   // phone cameras load) and 65535 pixels per side. The picture source keeps
-  // 12 bytes per pixel, so this bounds it near 1.5 GiB.
+  // the decoded pixels, at most 4 bytes each, so this bounds it near 512 MiB.
   static constexpr long long kMaxPixels = 128LL * 1024 * 1024;
   static constexpr int kMaxSide = 65535;
 
@@ -18,8 +19,11 @@ public:
   // carries an orientation tag. Grey, palette, 16-bit and interlaced files
   // arrive as 8-bit RGB(A). Null when the path is not a readable regular file,
   // holds another format, is corrupt or truncated, declares a size above the
-  // caps, or memory runs out; nothing is kept then.
-  static std::unique_ptr<NSBitmapImageRep> imageRepWithContentsOfFile(const char* path);
+  // caps, or memory runs out; nothing is kept then. Null too, soon after,
+  // once `stop` (when given) turns true: the file is read in chunks, and
+  // another thread may set it to give up a decode no longer wanted.
+  static std::unique_ptr<NSBitmapImageRep> imageRepWithContentsOfFile(
+      const char* path, const std::atomic<bool>* stop = nullptr);
 
   ~NSBitmapImageRep();
   NSBitmapImageRep(const NSBitmapImageRep&) = delete;

@@ -342,6 +342,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     float lastPicTimer = effect ? effect->picTimer : 0;
+    bool changing = false;  // a picture change has started and not yet taken effect
     for (long long i = 1; i <= ticks && status == 0; ++i) {
       clock.now = start + static_cast<double>(i) / o.fps;
       if (i % o.drawEvery == 0) {
@@ -361,8 +362,12 @@ int main(int argc, char** argv) {
         effect->Move(frameTime);
         view->animtime = clock.now;  // as if the view had stepped this frame
       }
-      // A restarted picture timer means LoadPic ran in this step.
-      if (effect->picTimer > lastPicTimer) {
+      // A restarted picture timer means a picture change started in this
+      // step; it takes effect once its picture is decoded, perhaps steps later
+      // (one that the next change overtakes never does).
+      if (effect->picTimer > lastPicTimer) changing = true;
+      if (changing && !effect->PicChangePending()) {
+        changing = false;
         ++loads[effect->picName];
         if (!effect->picColours) ++failedLoads;
       }
