@@ -121,6 +121,24 @@ XDG_CONFIG_HOME=$work/config-deeper "$deep/bin/glymmer" "${render[@]}" --output 
 grep -q "^ERROR: The path of the resource file is longer than 1024 bytes; the scene cannot start: $deep" \
   "$work/deeper.log" || fail "a 1025-byte archive path is not said: $(head -n 3 "$work/deeper.log")"
 mv "$deep" "$moved"
+# A picture folder whose path, with its "/", is 1024 bytes shows its pictures
+# as a short one does.
+short=$work/short
+mkdir -p "$short"
+cp "$source_dir/resources/pics/Rocket.jpg" "$short/"
+rm -rf "$work/deep"
+mkdir -p "$work/deep"
+long=$work/deep
+while [ $((${#long} + 201)) -lt 1023 ]; do long+=/$(printf 'p%.0s' $(seq 200)); done
+long+=/$(printf 'p%.0s' $(seq $((1023 - ${#long} - 1))))
+mkdir -p "$long"
+cp "$source_dir/resources/pics/Rocket.jpg" "$long/"
+[ ${#long} -eq 1023 ] || fail "the long folder is ${#long} bytes long"
+for folder in short long; do
+  run_installed "$work/config-$folder" "$work/folder-$folder" --folder "${!folder}"
+done
+cmp -s "$work/folder-long/$frame" "$work/folder-short/$frame" ||
+  fail "a 1024-byte picture folder does not show as a short one: $(grep -v '^glymmer: frame' "$work/folder-long.log")"
 
 # ---- Setting options: for this run only ----------------------------------
 mkdir -p "$work/config-s/glymmer" "$work/mypics"

@@ -29,10 +29,12 @@ inline float RollTenth() { return static_cast<float>(Roll(200) - 100) / 10.0f; }
 // Folder and file name joined without a separator. Each part is at most 1023
 // bytes of text (the size of the buffers they come from), so the result
 // always fits.
+// Any folder picPath holds (1024 bytes) and any name a listing gives (fewer
+// than 1024) fit.
 struct FullPath {
-  char text[2048];
+  char text[2049];
   FullPath(const char* folder, const char* name) {
-    size_t a = strnlen(folder, 1023);
+    size_t a = strnlen(folder, 1024);
     size_t b = strnlen(name, 1023);
     std::memcpy(text, folder, a);
     std::memcpy(text + a, name, b);
@@ -119,8 +121,7 @@ void MAINCODE::ReleaseArrays() {
 
 bool MAINCODE::Setup(const SETTINGS* settings) {
   if (!settings) return false;
-  // PicPath may hold one byte more than picPath can take with its terminator:
-  // cut it rather than overrun.
+  // picPath holds whatever PicPath holds, terminated even if PicPath is not.
   size_t pathLength = strnlen(settings->PicPath, sizeof(picPath) - 1);
   std::memcpy(picPath, settings->PicPath, pathLength);
   picPath[pathLength] = '\0';

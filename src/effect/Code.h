@@ -26,7 +26,8 @@ struct GLYPH {
   float texBottom;
 };
 
-// Glyph counts above this are refused by Setup (about 680 MB of glyphs).
+// Glyph counts above this are refused by Setup (about 800 MB of glyphs, at
+// 80 bytes a glyph).
 constexpr int64_t kMaxGlyphs = 10000000;
 
 // Glyphs Draw sends in one call (8 MiB of vertices): any usual count goes in
@@ -54,7 +55,7 @@ public:
   float sampleScale;         // window height as a fraction of the picture height
   float picTimer;            // seconds until a new picture may be loaded
   int nameLen;               // characters of picName that letters are drawn from
-  char picPath[1024];        // picture folder, ending in "/"
+  char picPath[1025];        // picture folder, ending in "/": all 1024 bytes PicPath may hold
   char picName[1024];        // current picture's name (extension cut, case converted)
   bool spinMode;             // false: flat mosaic; true: tumbling ball
   VECTOR3D spinRate;         // degrees per second about x, y, z in spin phases
