@@ -160,11 +160,11 @@ TEST_F(Effect, SetupCopiesTheSettingsAndScattersADeepCloud) {
   other.Cleanup();
 }
 
-TEST_F(Effect, SetupCutsAPicPathThatFillsTheWholeSettingsBuffer) {
+TEST_F(Effect, SetupTakesAll1024BytesOfAPicPathAndNeverOverrunsOneUnterminated) {
   SETTINGS s = SettingsFor(dir.Path(), 1);
   std::memset(s.PicPath, 'x', sizeof(s.PicPath));  // not even terminated
   ASSERT_TRUE(fx.Setup(&s));
-  EXPECT_EQ(std::string(1023, 'x'), std::string(fx.picPath));
+  EXPECT_EQ(std::string(1024, 'x'), std::string(fx.picPath));
   EXPECT_EQ(nullptr, fx.picColours);
 }
 
