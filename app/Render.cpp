@@ -98,9 +98,13 @@ int RunRender(const Options& o) {
         clock.now = std::nextafter(clock.now, HUGE_VAL);
     }
     if (view->isAnimating()) view->animateOneFrame();
-    // Picture changes wait for their decode at the step that starts them, so
-    // that a seed always gives the same frames.
-    if (view->ssMain && view->ssMain->effect) view->ssMain->effect->waitForPictures = true;
+    // Picture changes wait for their decode at the step that starts them, and
+    // glyphs are drawn one by one as they always were, so that a seed always
+    // gives the same frames, bit for bit, as it did before.
+    if (view->ssMain && view->ssMain->effect) {
+      view->ssMain->effect->waitForPictures = true;
+      view->ssMain->effect->drawGlyphByGlyph = true;
+    }
     bool write = (every > 0 && i > 0 && i % every == 0) || chosen.count(i);
     if (write) {
       int w = 0, h = 0;

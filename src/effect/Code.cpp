@@ -93,6 +93,7 @@ MAINCODE::MAINCODE()
       charType(0),
       builtInFirst(false),
       waitForPictures(false),
+      drawGlyphByGlyph(false),
       letterDraws(nullptr),
       loadAttempt(0),
       quadVertices(nullptr) {
@@ -437,7 +438,22 @@ void MAINCODE::Draw() {
   glBindTexture(GL_TEXTURE_2D, fontTexture);
   glEnable(GL_BLEND);
   glDepthMask(GL_FALSE);
-  if (glyphs && quadVertices && glyphCount > 0) {
+  if (drawGlyphByGlyph) {
+    glBegin(GL_QUADS);
+    for (const GLYPH *g = glyphs, *end = glyphs + glyphCount; glyphs && g != end; ++g) {
+      const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
+      glColor4f(g->colour.x, g->colour.y, g->colour.z, 1.0f);
+      glTexCoord2f(g->texLeft, g->texTop);
+      glVertex3f(x - h, y + h, z);
+      glTexCoord2f(g->texRight, g->texTop);
+      glVertex3f(x + h, y + h, z);
+      glTexCoord2f(g->texRight, g->texBottom);
+      glVertex3f(x + h, y - h, z);
+      glTexCoord2f(g->texLeft, g->texBottom);
+      glVertex3f(x - h, y - h, z);
+    }
+    glEnd();
+  } else if (glyphs && quadVertices && glyphCount > 0) {
     // The corners of every glyph's quad go into one array (kQuadFloats
     // each) and to GL in one call per batch, rather than nine calls a glyph.
     // A client array: Mesa's software and no-op drivers take it as it is,

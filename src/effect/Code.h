@@ -78,6 +78,13 @@ public:
   // gives way to it. With waitForPictures set (a headless render, where a
   // seed must always give the same frames) the phase change waits instead.
   bool waitForPictures;
+  // With drawGlyphByGlyph set (a headless render, whose frames must equal
+  // those of earlier versions bit for bit) Draw sends each glyph's quad in
+  // immediate mode, nine GL calls a glyph, as it always did. Otherwise the
+  // same quads go from one array at a fraction of the CPU, but llvmpipe then
+  // batches them otherwise and, in a frame where a glyph crosses the edge,
+  // may round a pixel or two by one level.
+  bool drawGlyphByGlyph;
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
