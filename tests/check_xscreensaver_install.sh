@@ -35,23 +35,11 @@ fail() {
   exit 1
 }
 . "$source_dir/tests/support/session.sh"
-for tool in Xvfb xscreensaver xscreensaver-command; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
-done
+need_tools Xvfb xscreensaver xscreensaver-command
 [ -x "$xshot" ] || fail "build glymmer-xshot in $build first"
 
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  # Last started first: hacks and clients before the X server they draw on.
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap end_started EXIT
 chmod 755 "$work"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 

@@ -23,22 +23,11 @@ xshot=$build/tools/glymmer-xshot/glymmer-xshot
 
 fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
 . "$source_dir/tests/support/session.sh"
-for tool in Xvfb xsecurelock xdotool; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
-done
+need_tools Xvfb xsecurelock xdotool
 [ -x "$xshot" ] || fail "build glymmer-xshot in $build first"
 
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap end_started EXIT
 
 if [ -z "$hack" ]; then
   [ -x "$build/app/glymmer" ] || fail "build glymmer in $build first"
