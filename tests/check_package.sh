@@ -83,8 +83,8 @@ cd "$work/elsewhere"
   fail "the unpacked glymmer says $("$root/usr/bin/glymmer" --version)"
 for program in usr/bin/glymmer usr/libexec/xscreensaver/glymmer; do
   out=$work/frames-${program##*/}-${program%%/*}
-  XDG_CONFIG_HOME=$work/config "$root/$program" --render --verbose --size 160x120 --seconds 3 \
-    --at 3 --glyphs 1500 --output "$out" 2>"$out.log" ||
+  XDG_CONFIG_HOME=$work/config "$root/$program" --render --verbose --size 160x120 --seconds 6 \
+    --at 6 --seed 1000 --glyphs 1500 --output "$out" 2>"$out.log" ||
     { cat "$out.log" >&2; fail "the unpacked /$program failed"; }
   grep -qx "glymmer: resources in $root/usr/share/glymmer" "$out.log" ||
     fail "/$program did not use the unpacked resources: $(head -n 1 "$out.log")"
