@@ -6,7 +6,7 @@
 
 #include <csignal>
 
-// Set by SIGINT and SIGTERM; every mode's loop ends when it is non-zero.
+// Set by SIGINT, SIGTERM and SIGUSR1; every mode's loop ends when it is non-zero.
 extern volatile std::sig_atomic_t gStopSignal;
 
 // Installs the handlers that set gStopSignal.

@@ -101,6 +101,8 @@ void InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // XSecureLock resets its saver with SIGUSR1 and starts again one that ends.
+  sigaction(SIGUSR1, &action, nullptr);
   action.sa_handler = OnStopOverdue;
   sigaction(SIGALRM, &action, nullptr);
 }

@@ -31,7 +31,7 @@ description=$(under "$(cache GLYMMER_XSCREENSAVER_CONFIG_DIR)")/glymmer.xml
 
 for f in bin/glymmer share/glymmer/zentari.vostrelli share/glymmer/GlymmerSS.ui \
   share/glymmer/pics/Quorinda.jpg share/doc/glymmer/README.md share/doc/glymmer/NOTICE \
-  share/man/man6/glymmer.6; do
+  share/man/man6/glymmer.6 share/man/man1/glymmer-pack.1; do
   [ -f "$root/$f" ] || fail "$f was not installed"
 done
 [ -x "$root/bin/glymmer" ] || fail "bin/glymmer is not executable"
@@ -174,8 +174,14 @@ for option in $options; do
   grep -q -- "$option" <<<"$manual" || fail "the manual page does not mention $option"
   grep -q -- "$option" <<<"$help" || fail "glymmer --help does not mention $option"
 done
+# The manual pages carry the program's version.
+version=$("$moved/bin/glymmer" --version)
+for page in man6/glymmer.6 man1/glymmer-pack.1; do
+  head -n 1 "$moved/share/man/$page" | grep -qF "\"Glymmer ${version#glymmer }\"" ||
+    fail "$page does not carry the version of $version: $(head -n 1 "$moved/share/man/$page")"
+done
 if command -v groff >/dev/null; then
-  warnings=$(groff -man -ww -z "$moved/share/man/man6/glymmer.6" 2>&1)
+  warnings=$(groff -man -ww -z "$moved/share/man/man6/glymmer.6" "$moved/share/man/man1/glymmer-pack.1" 2>&1)
   [ -z "$warnings" ] || fail "the manual page does not format cleanly: $warnings"
 fi
 echo "install checks passed: $root moved to $moved renders alone"

@@ -15,13 +15,17 @@
 #    the installed hack with them in its preview, which shows the mosaic in a
 #    window whose visual the dialog chose.
 #
-#   tests/check_xscreensaver_install.sh BUILD_DIR [SOURCE_DIR]
+#   tests/check_xscreensaver_install.sh BUILD_DIR [SOURCE_DIR [--installed]]
+#
+# --installed checks Glymmer as its package installed it on this machine
+# (scripts/package --try) instead of staging the build's install.
 #
 # Run as root, the daemon and the dialog run as the user "nobody", since
 # xscreensaver launches no hacks for root.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+installed=${3:-}
 xshot=$build/tools/glymmer-xshot/glymmer-xshot
 config_dir=/usr/share/xscreensaver/config  # where Debian's dialog reads descriptions
 
@@ -31,33 +35,27 @@ fail() {
   exit 1
 }
 . "$source_dir/tests/support/session.sh"
-for tool in Xvfb xscreensaver xscreensaver-command; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
-done
+need_tools Xvfb xscreensaver xscreensaver-command
 [ -x "$xshot" ] || fail "build glymmer-xshot in $build first"
 
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  # Last started first: hacks and clients before the X server they draw on.
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap end_started EXIT
 chmod 755 "$work"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 # ---- Install as a package would ------------------------------------------
-stage=$work/stage
-DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
-  { cat "$work/install.log" >&2; fail "cmake --install failed (build everything first)"; }
-under() { case "$1" in /*) echo "$stage$1" ;; *) echo "$stage/usr/$1" ;; esac; }
-hack_dir=$(under "$(cache GLYMMER_XSCREENSAVER_HACK_DIR)")
-description=$(under "$(cache GLYMMER_XSCREENSAVER_CONFIG_DIR)")/glymmer.xml
+if [ "$installed" = --installed ]; then
+  stage=""
+  hack_dir=/usr/libexec/xscreensaver
+  description=$config_dir/glymmer.xml
+else
+  stage=$work/stage
+  DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; fail "cmake --install failed (build everything first)"; }
+  under() { case "$1" in /*) echo "$stage$1" ;; *) echo "$stage/usr/$1" ;; esac; }
+  hack_dir=$(under "$(cache GLYMMER_XSCREENSAVER_HACK_DIR)")
+  description=$(under "$(cache GLYMMER_XSCREENSAVER_CONFIG_DIR)")/glymmer.xml
+fi
 [ -e "$hack_dir/glymmer" ] && [ -f "$description" ] || fail "the hack or its description is missing"
 
 # ---- A programs line from the description --------------------------------
@@ -174,18 +172,22 @@ if ! command -v xscreensaver-settings >/dev/null; then
   echo "settings dialog not checked: xscreensaver-settings is not installed"
   exit 0
 fi
-if [ "$(id -u)" -ne 0 ] || ! unshare -m --propagation private true 2>/dev/null; then
-  echo "settings dialog not checked: it reads descriptions only from $config_dir, and no private mount namespace can be had to show it the staged one"
-  exit 0
+# A staged description is shown to the dialog in a private mount namespace.
+shown=()
+if [ -n "$stage" ]; then
+  if [ "$(id -u)" -ne 0 ] || ! unshare -m --propagation private true 2>/dev/null; then
+    echo "settings dialog not checked: it reads descriptions only from $config_dir, and no private mount namespace can be had to show it the staged one"
+    exit 0
+  fi
+  shown=(unshare -m --propagation private sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"'
+    sh "$(dirname "$description")" "$config_dir")
 fi
 saver_file "glymmer $args" >"$home/.xscreensaver"
 chown "$user:$user" "$home/.xscreensaver"
 dialog_log=$work/dialog.log
 : >"$dialog_log"
 env HOME="$home" XDG_CONFIG_HOME="$config" PATH="$path" DISPLAY="$DISPLAY" \
-  unshare -m --propagation private sh -c \
-  'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$(dirname "$description")" "$config_dir" \
-  "${as_user[@]}" xscreensaver-settings --debug >"$dialog_log" 2>&1 &
+  "${shown[@]}" "${as_user[@]}" xscreensaver-settings --debug >"$dialog_log" 2>&1 &
 pids+=($!)
 # The dialog may restart its preview as it settles: follow the latest one
 # until it shows the mosaic. Its window has a visual of the dialog's choosing,

@@ -3,6 +3,27 @@
 # Sourced by a script that has made a temporary folder `work` and defined
 # `fail MESSAGE`.
 
+# need_tools TOOL...: fails unless every TOOL is on the path.
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
+  done
+}
+
+# end_started: an EXIT trap. Ends the processes listed in `pids`, last started
+# first (hacks and clients before the X server they draw on), and removes
+# `work`.
+pids=()
+end_started() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+
 # write_store FILE PICPATH [PICSIZE [CHARSIZE [CHARTYPE [PICDELAY]]]]
 # A current-version store, captions on and the built-in pictures first.
 write_store() {
