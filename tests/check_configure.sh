@@ -39,19 +39,21 @@ start() {
   [ -n "$win" ] || fail "the settings window did not appear ($(cat "$work/err"))"
 }
 
-# Presses a key in the dialog until the program ends (at most 10 s); the
-# program must end with status 0.
+# press_until_gone KEY [WINDOW [STATUS]]: presses a key in the window (the
+# dialog's by default) until the program ends (at most 10 s); the program
+# must end with STATUS (0 by default).
 press_until_gone() {
+  local window=${2:-$win} expected=${3:-0}
   for _ in $(seq 50); do
     kill -0 "$pid" 2>/dev/null || break
-    xdotool windowfocus "$win" 2>/dev/null
+    xdotool windowfocus "$window" 2>/dev/null
     xdotool key "$1" 2>/dev/null
     sleep 0.2
   done
   kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "$1 did not end the dialog"; }
   wait "$pid"
   rc=$?
-  [ $rc -eq 0 ] || fail "the dialog ended with status $rc after $1"
+  [ $rc -eq "$expected" ] || fail "the dialog ended with status $rc after $1, expected $expected"
 }
 
 printf '[kvGlymmerSS]\nversion=1.0\nPicSize=500\nPicPath=/some/pics\n' >"$store"
@@ -129,16 +131,8 @@ shot=$("$build/tools/glymmer-xshot/glymmer-xshot" --window "$alert" \
 is_lit "$shot" || fail "the alert shows nothing: $shot"
 grep -q "^ERROR: The settings could not be saved to $work/blocker/config/glymmer/kvGlymmerSS.ini" \
   "$work/err" || fail "the alert's line on standard error is missing: $(cat "$work/err")"
-for _ in $(seq 50); do
-  kill -0 "$pid" 2>/dev/null || break
-  xdotool windowfocus "$alert" 2>/dev/null
-  xdotool key Return 2>/dev/null
-  sleep 0.2
-done
-kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "OK did not dismiss the alert"; }
-wait "$pid"
-rc=$?
-[ $rc -eq 1 ] || fail "a failed Save ended with status $rc, expected 1"
+# OK (Return) dismisses the alert; then the dialog ends, with status 1.
+press_until_gone Return "$alert" 1
 grep -qx "glymmer: the settings were not saved" "$work/err" ||
   fail "no line saying the settings were not saved: $(cat "$work/err")"
 
