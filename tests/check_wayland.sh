@@ -18,7 +18,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
 glymmer=$build/app/glymmer
-helper=$build/tests/glymmer-wl-helper
+helper=$build/tools/glymmer-wl-helper/glymmer-wl-helper
 xshot=$build/tools/glymmer-xshot/glymmer-xshot
 
 fail() { echo "FAIL: $*" >&2; [ -n "${KEEP_SHOTS:-}" ] && cp -r "$work/shots" "$KEEP_SHOTS"; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
