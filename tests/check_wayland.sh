@@ -5,12 +5,13 @@
 #
 #   tests/check_wayland.sh BUILD_DIR [SOURCE_DIR]
 #
-# The window mode, full screen on two outputs (with and without the
-# main-monitor-only rule, a view out of sight pausing), the saver started by a real swayidle over an
-# ordinary window, pointer travel, keys and SIGTERM ending them, a detached
-# saver and a second one refused, a scale-2 output drawn at its full pixel size, an output removed under the saver (a
-# nested sway whose outputs are windows of the first), and the compositor
-# killed under the saver.
+# The window mode; full screen on two outputs (with and without the
+# main-monitor-only rule, a view out of sight pausing); the saver started by
+# a real swayidle over ordinary windows; pointer travel, keys, clicks and
+# SIGTERM ending them; a detached saver and a second one refused; a scale-2
+# output drawn at its full pixel size; outputs removed and added under the
+# saver (a nested sway whose outputs are windows of the first); and the
+# compositor killed under the saver.
 #
 # Run as root, sway (which refuses root) and every client run as "nobody".
 # Exit status 77 (a skip) only where sway cannot start at all.
@@ -218,7 +219,7 @@ for _ in $(seq 100); do kill -0 "$saver_pid" 2>/dev/null || break; sleep 0.1; do
 kill -0 "$saver_pid" 2>/dev/null && fail "SIGTERM does not end the saver"
 grep -q "view 2 destroyed" "$log" || fail "SIGTERM did not end the saver in order"
 
-# An output removed under the saver: a nested sway whose two outputs are
+# Outputs removed and added under the saver: a nested sway whose outputs are
 # windows of the first; closing one removes that output.
 cat >"$work/nested.conf" <<EOF
 output WL-1 resolution 320x240
@@ -229,6 +230,7 @@ start_sway nested WLR_BACKENDS=wayland WLR_WL_OUTPUTS=2 WAYLAND_DISPLAY="$wl" ||
   fail "the nested sway does not start: $(tail -n 3 "$work/nested.log" | tr '\n' ' ')"
 nested=$sway_display
 nested_pid=$sway_pid
+nested_ipc=$sway_socket
 glymmer_on "$nested" "$work/removed.log" --saver --verbose
 wait_for "view 2: OpenGL set up"
 msg "$wl" "$ipc" '[title="wlroots - WL-2"]' kill
@@ -239,6 +241,10 @@ first=$shot
 sleep 0.3
 second=$(shot "$nested" WL-1)
 [ "$(field hash "$first")" != "$(field hash "$second")" ] || fail "the remaining output stopped moving"
+# An output plugged in gets a view of its own.
+msg "$nested" "$nested_ipc" create_output
+wait_for "view 3: OpenGL set up"
+grep -q "output WL-3 appeared" "$log" || fail "the new output was not seen: $(tail -n 3 "$log")"
 kill -TERM "$glymmer_pid"
 wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
 [ "$status" -eq 0 ] || fail "the saver that lost an output ended with status $status"
