@@ -7,7 +7,7 @@
 #include "host/GlymmerView.h"
 #include "host/SettingsTable.h"
 #include "platform/ScreenSaverDefaults.h"
-#include "platform/SheetLayout.h"
+#include "platform/gtk/SheetLayout.h"
 
 #include <cstdio>
 #include <memory>

@@ -6,7 +6,7 @@
 
 #include "effect/Code.h"
 #include "maths/Misc.h"
-#include "platform/HeadlessGL.h"
+#include "platform/gl/HeadlessGL.h"
 #include "platform/ImageFile.h"
 #include "text/Text.h"
 

@@ -9,7 +9,7 @@
 
 #include "effect/Code.h"
 #include "host/Settings.h"
-#include "platform/HeadlessGL.h"
+#include "platform/gl/HeadlessGL.h"
 #include "scene/SSMain.h"
 
 #include <GL/gl.h>

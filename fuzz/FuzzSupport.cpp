@@ -2,7 +2,7 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 
 #include <GL/gl.h>
 

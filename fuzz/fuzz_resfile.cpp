@@ -7,7 +7,7 @@
 #include "textures/ResFile.h"
 #include "textures/TGALoader.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   QuietAlerts();

@@ -5,7 +5,7 @@
 
 #include "textures/TGALoader.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 
 #include <fstream>
 

@@ -11,7 +11,7 @@
 #include "platform/OpenGLView.h"
 #include "platform/ScreenSaverDefaults.h"
 #include "platform/Screens.h"
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 #include "scene/SSMain.h"
 
 #include <GL/gl.h>

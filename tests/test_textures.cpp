@@ -3,7 +3,7 @@
 
 #include "support/TestSupport.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 #include "text/Text.h"
 #include "textures/ResFile.h"
 #include "textures/TGALoader.h"

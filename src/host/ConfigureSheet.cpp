@@ -5,11 +5,11 @@
 
 #include "host/Settings.h"
 #include "host/SettingsTable.h"
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 #include "platform/Bundle.h"
-#include "platform/OpenPanel.h"
+#include "platform/gtk/OpenPanel.h"
 #include "platform/ScreenSaverDefaults.h"
-#include "platform/SheetLayout.h"
+#include "platform/gtk/SheetLayout.h"
 #include "platform/Workspace.h"
 
 #include <climits>

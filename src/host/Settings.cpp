@@ -3,7 +3,7 @@
 #include "host/Settings.h"
 
 #include "host/SettingsTable.h"
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/ScreenSaverDefaults.h"
 

@@ -2,9 +2,9 @@
 
 #include "platform/OpenGLView.h"
 
-#include "platform/EGLDisplayShared.h"
-#include "platform/HeadlessGL.h"
-#include "platform/WindowGL.h"
+#include "platform/gl/EGLDisplayShared.h"
+#include "platform/gl/HeadlessGL.h"
+#include "platform/gl/WindowGL.h"
 
 #include <GL/gl.h>
 

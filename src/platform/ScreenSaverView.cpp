@@ -4,7 +4,7 @@
 
 #include "platform/OpenGLView.h"
 #include "platform/Screens.h"
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include "platform/Screens.h"
 
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 
 #include <cmath>
 #include <cstdio>

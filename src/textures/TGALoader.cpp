@@ -2,7 +2,7 @@
 
 #include "textures/TGALoader.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 
 #include <GL/gl.h>
 

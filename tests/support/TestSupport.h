@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/HeadlessGL.h"
+#include "platform/gl/HeadlessGL.h"
 
 #include <string>
 #include <vector>

@@ -12,7 +12,7 @@
 
 #include "ArchiveWriter.h"
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 #include "textures/ResFile.h"
 #include "textures/TGALoader.h"
 

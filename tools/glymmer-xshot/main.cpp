@@ -20,7 +20,7 @@
 
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 
 #include <algorithm>
 #include <cstdint>

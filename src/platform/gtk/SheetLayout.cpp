@@ -1,6 +1,6 @@
 // SheetLayout: the sheet's window and controls over GtkBuilder.
 
-#include "platform/SheetLayout.h"
+#include "platform/gtk/SheetLayout.h"
 
 #include "platform/Bundle.h"
 

@@ -1,8 +1,8 @@
 // WindowGL: desktop OpenGL on an EGL window surface.
 
-#include "platform/WindowGL.h"
+#include "platform/gl/WindowGL.h"
 
-#include "platform/EGLDisplayShared.h"
+#include "platform/gl/EGLDisplayShared.h"
 
 #include <GL/gl.h>
 

@@ -1,9 +1,9 @@
 // Alert: critical alerts as lines on standard error, and as modal dialogs
 // over the settings dialog while it runs.
 
-#include "platform/Alert.h"
+#include "platform/gtk/Alert.h"
 
-#include "platform/SheetLayout.h"
+#include "platform/gtk/SheetLayout.h"
 
 #include <cstdio>
 #include <deque>

@@ -1,8 +1,8 @@
 // HeadlessGL: desktop OpenGL on an EGL pbuffer.
 
-#include "platform/HeadlessGL.h"
+#include "platform/gl/HeadlessGL.h"
 
-#include "platform/EGLDisplayShared.h"
+#include "platform/gl/EGLDisplayShared.h"
 
 #include <GL/gl.h>
 

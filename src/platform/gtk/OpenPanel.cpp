@@ -1,8 +1,8 @@
 // OpenPanel: the open panel over GtkFileChooserDialog.
 
-#include "platform/OpenPanel.h"
+#include "platform/gtk/OpenPanel.h"
 
-#include "platform/SheetLayout.h"
+#include "platform/gtk/SheetLayout.h"
 
 #include <gtk/gtk.h>
 

@@ -3,7 +3,7 @@
 
 #include "platform/DisplaySystem.h"
 #include "platform/Screens.h"
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 // EGLDisplayShared: one EGL display for off-screen work, kept once opened.
 
-#include "platform/EGLDisplayShared.h"
+#include "platform/gl/EGLDisplayShared.h"
 
 #include <EGL/eglext.h>
 #include <X11/Xlib.h>

@@ -1,8 +1,8 @@
 // X11Display: windows, input and events on an X server through Xlib.
 
-#include "platform/X11Display.h"
+#include "platform/x11/X11Display.h"
 
-#include "platform/WindowGL.h"
+#include "platform/gl/WindowGL.h"
 
 // Xlib's Screen would clash with the platform's own.
 #define Screen XlibScreen

@@ -1,0 +1,229 @@
+// A surface's life after its shell made it: its size in device pixels, its
+// black buffer, the frame callbacks that say whether the compositor shows it,
+// and its end.
+
+#include "platform/wayland/WaylandSystem.h"
+
+namespace wayland {
+
+namespace {
+
+}  // namespace
+
+const wl_surface_listener* SurfaceListener() {
+  static const wl_surface_listener listener = [] {
+    wl_surface_listener l{};
+    l.enter = [](void* data, wl_surface*, wl_output* output) {
+      Surface* s = static_cast<Surface*>(data);
+      Output* o = s->system->FindOutput(output);
+      if (!o) return;
+      s->entered.push_back(o->global);
+      s->system->Rescale(s);
+    };
+    l.leave = [](void* data, wl_surface*, wl_output* output) {
+      Surface* s = static_cast<Surface*>(data);
+      Output* o = s->system->FindOutput(output);
+      if (!o) return;
+      s->entered.erase(std::remove(s->entered.begin(), s->entered.end(), o->global),
+                       s->entered.end());
+      s->system->Rescale(s);
+    };
+    return l;
+  }();
+  return &listener;
+}
+
+namespace {
+
+const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callback, uint32_t) {
+  Surface* s = static_cast<Surface*>(data);
+  wl_callback_destroy(callback);
+  s->frame = nullptr;
+  s->hidden = false;
+}};
+
+}  // namespace
+
+Surface* WaylandSystem::FindSurface(wl_surface* surface) {
+  for (auto& s : surfaces)
+    if (surface && s->surface == surface) return s.get();
+  return nullptr;
+}
+
+Surface* WaylandSystem::FindSurface(unsigned long id) {
+  for (auto& s : surfaces)
+    if (s->id == id) return s.get();
+  return nullptr;
+}
+
+Output* WaylandSystem::FindOutput(uint32_t global) {
+  for (auto& o : outputs)
+    if (o->global == global) return o.get();
+  return nullptr;
+}
+
+Output* WaylandSystem::FindOutput(wl_output* output) {
+  for (auto& o : outputs)
+    if (o->output == output) return o.get();
+  return nullptr;
+}
+
+void WaylandSystem::Configured(Surface* s, int width, int height) {
+  if (width > 0 && height > 0) {
+    s->width = width;
+    s->height = height;
+  }
+  s->configured = true;
+  ApplySize(s);
+}
+
+void WaylandSystem::Rescale(Surface* s) {
+  int scale = 0;
+  if (s->Covers()) {
+    if (Output* o = FindOutput(s->output)) scale = o->scale;
+  } else {
+    for (uint32_t global : s->entered)
+      if (Output* o = FindOutput(global)) scale = std::max(scale, o->scale);
+  }
+  if (scale < 1 || scale == s->scale) return;
+  s->scale = scale;
+  ApplySize(s);
+}
+
+void WaylandSystem::ApplySize(Surface* s) {
+  if (!s->eglWindow || s->width < 1 || s->height < 1) return;
+  // The buffer is in device pixels, a whole multiple of the logical size, so
+  // the scale always divides it.
+  int pixelWidth = s->width * s->scale, pixelHeight = s->height * s->scale;
+  wl_egl_window_resize(s->eglWindow, pixelWidth, pixelHeight, 0, 0);
+  if (s->viewport)
+    wp_viewport_set_destination(s->viewport, s->width, s->height);
+  else
+    wl_surface_set_buffer_scale(s->surface, s->scale);
+  wl_region* opaque = wl_compositor_create_region(compositor);
+  wl_region_add(opaque, 0, 0, s->width, s->height);
+  wl_surface_set_opaque_region(s->surface, opaque);
+  wl_region_destroy(opaque);
+  if (pixelWidth == s->reportedWidth && pixelHeight == s->reportedHeight) return;
+  s->reportedWidth = pixelWidth;
+  s->reportedHeight = pixelHeight;
+  WindowEvent e;
+  e.kind = WindowEvent::kResize;
+  e.window = s->id;
+  e.width = pixelWidth;
+  e.height = pixelHeight;
+  Push(e);
+}
+
+void WaylandSystem::DestroySurface(Surface* s) {
+  if (keyboardFocus == s) keyboardFocus = nullptr;
+  if (pointerFocus == s) pointerFocus = nullptr;
+  if (s->frame) wl_callback_destroy(s->frame);
+  if (s->eglWindow) wl_egl_window_destroy(s->eglWindow);
+  if (s->viewport) wp_viewport_destroy(s->viewport);
+  if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
+  if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
+  if (s->xdgSurface) xdg_surface_destroy(s->xdgSurface);
+#if GLYMMER_HAVE_LAYER_SHELL
+  if (s->layer) zwlr_layer_surface_v1_destroy(s->layer);
+#endif
+  if (s->surface) wl_surface_destroy(s->surface);
+  if (s->black) wl_buffer_destroy(s->black);
+  unsigned long id = s->id;
+  events.erase(std::remove_if(events.begin(), events.end(),
+                              [id](const WindowEvent& e) {
+                                return e.window == id && e.kind != WindowEvent::kOutputAdded &&
+                                       e.kind != WindowEvent::kOutputRemoved;
+                              }),
+               events.end());
+  for (size_t i = 0; i < surfaces.size(); ++i)
+    if (surfaces[i].get() == s) {
+      surfaces.erase(surfaces.begin() + static_cast<long>(i));
+      break;
+    }
+}
+
+void WaylandSystem::CloseSurface(NSWindow* window) {
+  if (Surface* s = FindSurface(window->nativeWindow)) DestroySurface(s);
+  if (display && !lost) wl_display_flush(display);
+  window->nativeDisplay = nullptr;
+  window->nativeWindow = 0;
+  window->nativeSurface = nullptr;
+}
+
+bool WaylandSystem::SurfaceSize(const NSWindow& window, NSSize* size) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s) return false;
+  size->width = s->width * s->scale;
+  size->height = s->height * s->scale;
+  return true;
+}
+
+std::string WaylandSystem::Describe(const NSWindow& window) {
+  std::string text = "surface " + std::to_string(window.nativeWindow);
+  Surface* s = FindSurface(window.nativeWindow);
+  if (s && s->Covers())
+    if (Output* o = FindOutput(s->output)) text += " on output " + (o->name.empty() ? "?" : o->name);
+  if (s && s->scale > 1) text += ", scale " + std::to_string(s->scale);
+  return text;
+}
+
+bool WaylandSystem::MakeBlackBuffer(Surface* s) {
+  if (s->black) return true;
+  if (!shm) return false;
+  // One black pixel, stretched by the viewport; a whole logical-size buffer
+  // where there is no viewport.
+  int width = s->viewport ? 1 : s->width, height = s->viewport ? 1 : s->height;
+  size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  int fd = memfd_create("glymmer-black", MFD_CLOEXEC);
+  if (fd < 0) return false;
+  // A fresh file reads as zeros: black, and XRGB ignores the fourth byte.
+  if (ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+    close(fd);
+    return false;
+  }
+  wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<int32_t>(bytes));
+  s->black = wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
+  wl_shm_pool_destroy(pool);
+  close(fd);
+  return s->black != nullptr;
+}
+
+void WaylandSystem::PaintBlack(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s || lost || !MakeBlackBuffer(s)) return;
+  if (s->viewport) wp_viewport_set_destination(s->viewport, s->width, s->height);
+  wl_surface_set_buffer_scale(s->surface, 1);
+  wl_surface_attach(s->surface, s->black, 0, 0);
+  wl_surface_damage(s->surface, 0, 0, INT32_MAX, INT32_MAX);
+  wl_surface_commit(s->surface);
+  wl_display_flush(display);
+}
+
+bool WaylandSystem::WantsFrame(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s || lost) return true;
+  if (s->frame) {
+    // The compositor answers a frame's callback once it has shown that
+    // frame, and never while the surface is hidden. Swaps do not wait for it
+    // (they would block the loop forever), so this is where a hidden
+    // surface stops costing frames; its callback still comes when it is
+    // shown again.
+    if (s->frameSent && !s->hidden && Monotonic() - s->frameSentAt > kHiddenAfter) s->hidden = true;
+    return !s->hidden;
+  }
+  // Asked now, sent with the frame the view presents next.
+  s->frame = wl_surface_frame(s->surface);
+  wl_callback_add_listener(s->frame, &kFrameListener, s);
+  s->frameSent = false;
+  return true;
+}
+
+void WaylandSystem::Presented(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s || !s->frame || s->frameSent) return;
+  s->frameSent = true;
+  s->frameSentAt = Monotonic();
+}
+
+}  // namespace wayland
