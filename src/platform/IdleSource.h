@@ -1,0 +1,41 @@
+// IdleSource: what the session tells of its user, for the idle watcher. Each
+// source arms one watch: it says kIdle once the user has left the session
+// alone for the delay, then kActive at their next input, then kIdle again
+// after the next idle period, and so on. Every source delivers its news from
+// the thread's default GLib main context (a Wayland or X11 connection's fd
+// added to it, or GDBus), so the watcher waits in one GMainLoop and wakes for
+// nothing else.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+enum class IdleEvent {
+  kIdle,    // idle for the delay
+  kActive,  // input again after kIdle
+  kLost,    // the compositor, the X server or the bus went away: the watcher ends
+};
+
+class IdleSource {
+public:
+  virtual ~IdleSource() = default;
+  // What it watches, for --verbose: "ext-idle-notify-v1", "org_kde_kwin_idle",
+  // "org.gnome.Mutter.IdleMonitor", "MIT-SCREEN-SAVER".
+  virtual const char* Name() const = 0;
+  // Arms the watch for `delayMs`; `notify` is then called from the main
+  // context. False when the watch cannot be set up (said on stderr).
+  virtual bool Start(unsigned delayMs, std::function<void(IdleEvent)> notify) = 0;
+  // True when something that the compositor does not already account for
+  // keeps the session from idling at this moment (gnome-session's idle
+  // inhibitors); asked just before a saver is started.
+  virtual bool Inhibited() { return false; }
+};
+
+// The session lock: calls `locked` (from the main context) whenever the
+// session locks (logind's Lock, the desktop's ScreenSaver ActiveChanged true).
+class LockWatch {
+public:
+  virtual ~LockWatch() = default;
+  virtual bool Start(std::function<void()> locked) = 0;
+};
