@@ -232,10 +232,10 @@ Kind KindOf(const unsigned char* head, size_t length, NSBitmapImageRep::Formats 
   return IsoMediaKind(head, length);
 }
 
-// A loader of the gdk-pixbuf module for `kind`: the modules that may read it
-// are tried in order (AVIF has a module of its own, libavif's, and libheif's
-// module reads it too). Null when none is installed.
-GdkPixbufLoader* LoaderFor(Kind kind) {
+// The name of the installed gdk-pixbuf module that reads `kind`: the
+// modules that may read it are tried in order (AVIF has a module of its own,
+// libavif's, and libheif's module reads it too). Null when none is there.
+const char* InstalledModule(Kind kind) {
   static const char* const kNone[] = {nullptr};
   static const char* const kPng[] = {"png", nullptr};
   static const char* const kJpeg[] = {"jpeg", nullptr};
@@ -257,12 +257,18 @@ GdkPixbufLoader* LoaderFor(Kind kind) {
     case Kind::kTiff: modules = kTiff; break;
     case Kind::kBmp: modules = kBmp; break;
   }
-  for (; *modules; ++modules) {
-    ErrorSlot missing;
-    if (GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(*modules, &missing.error))
-      return loader;
+  if (!modules[0]) return nullptr;
+  GSList* formats = gdk_pixbuf_get_formats();
+  const char* found = nullptr;
+  for (; *modules && !found; ++modules) {
+    for (GSList* f = formats; f && !found; f = f->next) {
+      gchar* name = gdk_pixbuf_format_get_name(static_cast<GdkPixbufFormat*>(f->data));
+      if (name && std::strcmp(name, *modules) == 0) found = *modules;
+      g_free(name);
+    }
   }
-  return nullptr;
+  g_slist_free(formats);
+  return found;
 }
 
 // Reads as much as fits into `buffer`, retrying interrupted reads; -1 on error.
@@ -297,14 +303,18 @@ PixbufRef Decode(const char* path, const std::atomic<bool>* stop,
   if (length <= 0) return nullptr;
   const Kind kind = KindOf(buffer.get(), static_cast<size_t>(length), formats);
 
+  const char* module = InstalledModule(kind);
+  if (!module) return nullptr;
   ErrorSlot failure;
   LoaderRef loader;
-  loader.loader = LoaderFor(kind);
+  loader.loader = gdk_pixbuf_loader_new_with_type(module, &failure.error);
   if (!loader.loader) return nullptr;
   LoadState state;
   g_signal_connect(loader.loader, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
-  // GIF frames are composed by gdk-pixbuf on a cleared picture of its own.
-  if (kind != Kind::kGif)
+  // GIF frames are composed by gdk-pixbuf on a cleared picture of its own;
+  // the HEIF and AVIF modules decode the whole picture before they announce
+  // it, so clearing it then would black it out.
+  if (kind != Kind::kGif && kind != Kind::kHeif && kind != Kind::kAvif)
     g_signal_connect(loader.loader, "area-prepared", G_CALLBACK(OnAreaPrepared), nullptr);
   EndWatch watch(kind == Kind::kPng    ? EndWatch::kPng
                  : kind == Kind::kJpeg ? EndWatch::kJpeg
@@ -368,6 +378,17 @@ std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(
   image->bits = channels * 8;
   image->pixbuf = pixbuf.release();
   return image;
+}
+
+std::string NSBitmapImageRep::ModuleFor(const char* path, Formats formats) {
+  FileDescriptor file;
+  file.fd = path ? open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) : -1;
+  if (file.fd < 0) return std::string();
+  unsigned char head[64];
+  ssize_t length = ReadFull(file.fd, head, sizeof head);
+  if (length <= 0) return std::string();
+  const char* module = InstalledModule(KindOf(head, static_cast<size_t>(length), formats));
+  return module ? module : "";
 }
 
 NSBitmapImageRep::~NSBitmapImageRep() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 class NSBitmapImageRep {
 public:
@@ -33,6 +34,11 @@ public:
   static std::unique_ptr<NSBitmapImageRep> imageRepWithContentsOfFile(
       const char* path, const std::atomic<bool>* stop = nullptr,
       Formats formats = kClassicFormats);
+
+  // The name of the gdk-pixbuf module that would read the file at `path`
+  // within `formats` ("jpeg", "webp", "heif/avif", ...); empty when the file
+  // cannot be opened, holds no such format, or no module for it is installed.
+  static std::string ModuleFor(const char* path, Formats formats);
 
   ~NSBitmapImageRep();
   NSBitmapImageRep(const NSBitmapImageRep&) = delete;
