@@ -399,8 +399,11 @@ size_t LibraryIndex::Bytes() const {
 PictureLibrary::PictureLibrary()
     : index(nullptr),
       listing(nullptr),
+      retired(nullptr),
+      retiring(false),
       unchanged(false),
       listingSeconds(0),
+      indexSeconds(0),
       sinceCheck(0),
       quietFor(0),
       changePending(false) {
@@ -412,6 +415,9 @@ PictureLibrary::~PictureLibrary() { Cleanup(); }
 
 void PictureLibrary::Cleanup() {
   worker.Stop();
+  retiring = false;
+  delete retired;
+  retired = nullptr;
   delete listing;
   listing = nullptr;
   delete index;
@@ -453,10 +459,24 @@ void PictureLibrary::StartListing(const char* check) {
 
 void PictureLibrary::TakeListing() {
   worker.Wait();
+  if (retiring) {  // the job let the replaced listing go
+    retiring = false;
+    return;
+  }
   if (unchanged || !listing) return;  // nothing new, or out of memory: keep the old
-  delete index;
+  retired = index;
   index = listing;
   listing = nullptr;
+  indexSeconds = listingSeconds;
+  if (retired) {
+    // Closing a watch of thousands of folders waits for the kernel, for up
+    // to tens of milliseconds: not on the thread that draws.
+    retiring = true;
+    worker.Start([this](const std::atomic<bool>&) {
+      delete retired;
+      retired = nullptr;
+    });
+  }
   VerboseLine("picture library %s: %d pictures in %d folders (%lld entries), listed in %.2f s; "
               "index %.1f KiB%s",
               top, index->Count(), index->folders, static_cast<long long>(index->entries),
@@ -472,6 +492,7 @@ void PictureLibrary::Update(float seconds) {
   if (worker.Busy()) {
     if (!worker.Finished()) return;
     TakeListing();
+    if (worker.Busy()) return;  // letting the replaced listing go
   }
   if (!index) return;
   sinceCheck += seconds;

@@ -126,6 +126,11 @@ public:
   }
   // The index, for measuring; null before the first listing.
   const LibraryIndex* Index() const { return index; }
+  // A listing is under way (or finished and not yet taken), or the one it
+  // replaced is being let go.
+  bool Listing() const { return worker.Busy(); }
+  // Seconds the walk of the index in use took.
+  double ListingSeconds() const { return indexSeconds; }
   // A chosen picture at `path` could not be decoded: if the file has gone,
   // the library is listed again. The check and the listing run on the
   // worker; nothing is done while a listing is under way.
@@ -142,8 +147,11 @@ private:
   char gone[4096];         // a file whose absence the next job checks first; "" for none
   LibraryIndex* index;     // the listing in use; owned
   LibraryIndex* listing;   // written by the worker; owned until taken
+  LibraryIndex* retired;   // the listing replaced, deleted on the worker; owned
+  bool retiring;           // the worker's job is that deletion
   bool unchanged;          // the job found `gone` still there and listed nothing
   double listingSeconds;   // how long the job's walk took
+  double indexSeconds;     // ... and that of the index in use
   float sinceCheck;        // seconds since the watch was last read
   float quietFor;          // seconds since its last change, while one is pending
   bool changePending;      // the watch saw a change not yet listed
