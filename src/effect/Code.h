@@ -132,7 +132,8 @@ public:
   bool PicChangePending() const { return loadAttempt != 0; }
 
   // Advances the effect by `elapsed` seconds: phase changes, picture changes,
-  // flight, creep and colour fades. Never allocates except for a picture.
+  // flight, creep and colour fades. Never allocates except for a picture
+  // and, with the whole library, to start or let go of a listing.
   void Move(float elapsed);
 
   // Draws every glyph as a textured quad bound to fontTexture, from a vertex
