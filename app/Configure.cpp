@@ -4,6 +4,7 @@
 
 #include "Engine.h"
 
+#include "host/AppSettings.h"
 #include "host/GlymmerView.h"
 #include "host/SettingsTable.h"
 #include "platform/ScreenSaverDefaults.h"
@@ -31,7 +32,7 @@ int RunConfigure(const Options&) {
   // A Save that could not write is not a success, though the dialog said so
   // and ended.
   ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
-  if (store && store->LastSynchronizeFailed()) {
+  if ((store && store->LastSynchronizeFailed()) || AppSettingsSaveFailed()) {
     std::fprintf(stderr, "glymmer: the settings were not saved\n");
     return 1;
   }

@@ -197,7 +197,8 @@ std::string UsageText() {
          "  --fps               show the frame rate; --no-fps hides it\n"
          "  --seconds S         end after S seconds (not as a hack)\n"
          "  --verbose           report the resource folder, each view's settings and\n"
-         "                      set-up, its frame rate and CPU time\n"
+         "                      set-up, its frame rate and CPU time, and the picture\n"
+         "                      library's listings and folders it cannot read\n"
          "  -visual V, -install, -noinstall, -mono\n"
          "                      accepted from xscreensaver; Glymmer always draws in\n"
          "                      colour with the window's own visual\n"
@@ -217,7 +218,8 @@ std::string UsageText() {
          "                      and options give the same frames\n"
          "  --preview           draw as the small settings preview does\n"
          "  --quiet             no progress lines\n"
-         "  --verbose           report the resource folder and the settings used\n";
+         "  --verbose           report the resource folder, the settings used and\n"
+         "                      the picture library's listings\n";
   size_t at = text.find("%SETTINGS%");
   text.replace(at, 10, SettingsUsage());
   return text;

@@ -7,6 +7,7 @@
 #include "host/SettingOverrides.h"
 #include "platform/DisplaySystem.h"
 #include "platform/Memory.h"
+#include "platform/Verbose.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +133,8 @@ int main(int argc, char** argv) {
   }
   // Every view this process creates applies them after loading the store.
   *ProcessSettingOverrides() = options.overrides;
+  // Lines said from the views' worker threads as well.
+  SetVerbose(options.verbose);
   InstallStopHandlers();
   RunMode mode = options.mode;
   if (mode == RunMode::Default) {

@@ -5,6 +5,9 @@
 #include "support/TestSupport.h"
 
 #include "PngWriter.h"
+#include "effect/Code.h"
+#include "host/Settings.h"
+#include "pictures/Library.h"
 #include "pictures/Pics.h"
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
@@ -18,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -836,4 +841,332 @@ TEST_F(PictureTexture, LoadsARandomPictureOfAFolderWithOrWithoutItsFinalSlash) {
   Texture e;
   EXPECT_FALSE(LoadPicture(empty.Path().c_str(), &e));
   EXPECT_EQ(0u, e.glName);
+}
+
+// ---------------------------------------------------------------------------
+// The whole photo library
+
+namespace {
+
+// A 24-bit BMP, rows stored bottom first as the format has them.
+std::string Bmp(int width, const std::vector<RGB>& pixels) {
+  const int height = static_cast<int>(pixels.size()) / width;
+  const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+  std::string out = "BM";
+  Put32LE(out, 54 + rowBytes * height);
+  Put32LE(out, 0);
+  Put32LE(out, 54);
+  Put32LE(out, 40);
+  Put32LE(out, static_cast<uint32_t>(width));
+  Put32LE(out, static_cast<uint32_t>(height));
+  Put16LE(out, 1);
+  Put16LE(out, 24);
+  for (uint32_t v : {0u, rowBytes * height, 2835u, 2835u, 0u, 0u}) Put32LE(out, v);
+  for (int y = height - 1; y >= 0; --y) {
+    std::string row;
+    for (int x = 0; x < width; ++x) {
+      const RGB& p = pixels[static_cast<size_t>(y) * width + x];
+      row += Bytes({p.b, p.g, p.r});
+    }
+    row.resize(rowBytes, '\0');
+    out += row;
+  }
+  return out;
+}
+
+// An uncompressed 8-bit RGB TIFF in one strip.
+std::string Tiff(int width, const std::vector<RGB>& pixels) {
+  const int height = static_cast<int>(pixels.size()) / width;
+  std::string out = "II";
+  Put16LE(out, 42);
+  Put32LE(out, 8);
+  const uint32_t entries = 9, bitsAt = 8 + 2 + entries * 12 + 4, dataAt = bitsAt + 6;
+  Put16LE(out, entries);
+  auto entry = [&](unsigned tag, unsigned type, uint32_t count, uint32_t value) {
+    Put16LE(out, tag);
+    Put16LE(out, type);
+    Put32LE(out, count);
+    Put32LE(out, value);  // a SHORT sits in the low half
+  };
+  const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+  entry(256, 3, 1, w);               // width
+  entry(257, 3, 1, h);               // height
+  entry(258, 3, 3, bitsAt);          // 8, 8, 8 bits
+  entry(259, 3, 1, 1);               // no compression
+  entry(262, 3, 1, 2);               // RGB
+  entry(273, 4, 1, dataAt);          // strip offset
+  entry(277, 3, 1, 3);               // samples per pixel
+  entry(278, 3, 1, h);               // rows per strip
+  entry(279, 4, 1, w * h * 3);       // strip bytes
+  Put32LE(out, 0);
+  for (int i = 0; i < 3; ++i) Put16LE(out, 8);
+  for (const RGB& p : pixels) out += Bytes({p.r, p.g, p.b});
+  return out;
+}
+
+std::string Ppm(int width, const std::vector<RGB>& pixels) {
+  std::string out = "P6\n" + std::to_string(width) + " " +
+                    std::to_string(pixels.size() / static_cast<size_t>(width)) + "\n255\n";
+  for (const RGB& p : pixels) out += Bytes({p.r, p.g, p.b});
+  return out;
+}
+
+bool RunQuietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool HaveTool(const std::string& tool) { return RunQuietly("command -v " + tool); }
+
+// The library's pictures as paths below `top`, with the top's own path cut.
+std::vector<std::string> Listed(const LibraryIndex& index, const std::string& top) {
+  std::vector<std::string> out;
+  char path[4096];
+  for (int n = 0; n < index.Count(); ++n) {
+    const char* name = nullptr;
+    if (!index.PathOf(n, path, sizeof path, &name)) {
+      out.push_back("(no path for " + std::to_string(n) + ")");
+      continue;
+    }
+    std::string full = path;
+    EXPECT_EQ(0u, full.find(top + "/")) << full;
+    EXPECT_STREQ(path + full.rfind('/') + 1, name);
+    out.push_back(full.substr(top.size() + 1));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A view's settings for a whole library at `folder`.
+SETTINGS LibrarySettings(const std::string& folder) {
+  SETTINGS s;
+  s.PIC_SIZE = 50;
+  s.MLFIRST = false;
+  s.WHOLELIBRARY = true;
+  CopyPicPath(s.PicPath, (folder + "/").c_str());
+  return s;
+}
+
+}  // namespace
+
+TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
+  TempDir dir;
+  const std::string top = dir.File("top");
+  const std::string png = RgbPng(1, {kRed});
+  for (const char* folder : {"top", "top/.cache", "top/album.gif", "top/2024", "top/2024/05",
+                             "top/deep", "top/deep/1", "top/deep/2", "top/deep/2/3", "outside"})
+    ASSERT_EQ(0, mkdir(dir.File(folder).c_str(), 0755)) << folder;
+  ASSERT_EQ(0, rename(dir.File("top/deep/2").c_str(), dir.File("top/deep/1/2").c_str()));
+  for (const char* file :
+       {"top/a.jpg", "top/B.JPEG", "top/Beach.Day.jpe", "top/notes.txt", "top/x.png.bak",
+        "top/.hidden.jpg", "top/.cache/x.jpg", "top/album.gif/c.png", "top/\xff\xfe.png",
+        "top/2024/05/d.WebP", "top/2024/05/e.HEIC", "top/2024/05/f.avif", "top/2024/05/g.TIF",
+        "top/2024/05/h.tiff", "top/2024/05/i.bmp", "top/2024/05/j.heif", "top/2024/05/k.Gif",
+        "top/deep/1/2/3/l.png", "outside/o.png"})
+    dir.Write(file, png);
+  ASSERT_EQ(0, mkfifo(dir.File("top/pipe.jpg").c_str(), 0644));
+  ASSERT_EQ(0, symlink("/dev/null", dir.File("top/null.jpg").c_str()));
+  ASSERT_EQ(0, symlink("missing.jpg", dir.File("top/broken.jpg").c_str()));
+  ASSERT_EQ(0, symlink("a.jpg", dir.File("top/same.jpg").c_str()));
+  ASSERT_EQ(0, symlink("../..", dir.File("top/2024/05/up").c_str()));  // a loop
+  ASSERT_EQ(0, symlink("../outside", dir.File("top/l1").c_str()));
+  ASSERT_EQ(0, symlink("../outside", dir.File("top/l2").c_str()));
+
+  LibraryIndex index;
+  ASSERT_TRUE(index.Build(top.c_str(), kLibraryLimits, nullptr, true));
+  std::vector<std::string> got = Listed(index, top);
+  // The folder outside is listed once, through whichever link comes first.
+  std::string outside = std::count(got.begin(), got.end(), "l1/o.png") ? "l1/o.png" : "l2/o.png";
+  std::vector<std::string> expected = {
+      "2024/05/d.WebP", "2024/05/e.HEIC", "2024/05/f.avif",      "2024/05/g.TIF",
+      "2024/05/h.tiff", "2024/05/i.bmp",  "2024/05/j.heif",      "2024/05/k.Gif",
+      "B.JPEG",         "Beach.Day.jpe",  "a.jpg",               "album.gif/c.png",
+      "deep/1/2/3/l.png", outside,        "same.jpg",            "\xff\xfe.png"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, got) << "links followed once, hidden, odd and other entries passed over";
+  EXPECT_EQ(0, index.unreadable);
+  EXPECT_FALSE(index.depthLimited || index.entryLimited);
+  EXPECT_LT(index.Bytes(), 4096u) << "a few bytes a picture";
+
+  // The folders are watched: a new picture anywhere is news, a hidden file is not.
+  EXPECT_FALSE(index.Changed());
+  dir.Write("top/.partial.jpg", png);
+  EXPECT_FALSE(index.Changed());
+  dir.Write("top/2024/05/new.png", png);
+  EXPECT_TRUE(index.Changed());
+  EXPECT_FALSE(index.Changed()) << "the news is taken once";
+
+  // Bounds: folders four levels down, then entries.
+  LibraryIndex shallow;
+  ASSERT_TRUE(shallow.Build(top.c_str(), LibraryLimits{3, 1000000}, nullptr, false));
+  EXPECT_TRUE(shallow.depthLimited);
+  EXPECT_FALSE(shallow.entryLimited);
+  std::vector<std::string> shallowGot = Listed(shallow, top);
+  EXPECT_EQ(0, std::count(shallowGot.begin(), shallowGot.end(), "deep/1/2/3/l.png"));
+  EXPECT_EQ(got.size(), shallowGot.size()) << "only the deepest picture is left out";
+  LibraryIndex few;
+  ASSERT_TRUE(few.Build(top.c_str(), LibraryLimits{32, 5}, nullptr, false));
+  EXPECT_TRUE(few.entryLimited);
+  EXPECT_EQ(5, few.entries);
+  EXPECT_LE(few.Count(), 5);
+
+  // A folder that cannot be read is passed over (root reads every folder).
+  if (geteuid() != 0) {
+    ASSERT_EQ(0, mkdir(dir.File("top/locked").c_str(), 0755));
+    dir.Write("top/locked/m.png", png);
+    ASSERT_EQ(0, chmod(dir.File("top/locked").c_str(), 0));
+    LibraryIndex locked;
+    bool built = locked.Build(top.c_str(), kLibraryLimits, nullptr, false);
+    chmod(dir.File("top/locked").c_str(), 0755);
+    ASSERT_TRUE(built);
+    EXPECT_EQ(1, locked.unreadable);
+    EXPECT_EQ(static_cast<int>(got.size()) + 1, locked.Count()) << "new.png, not m.png";
+  } else {
+    std::printf("unreadable folders not tried: root reads every folder\n");
+  }
+  LibraryIndex missing;
+  ASSERT_TRUE(missing.Build(dir.File("nowhere").c_str(), kLibraryLimits, nullptr, false));
+  EXPECT_EQ(0, missing.Count());
+  EXPECT_EQ(1, missing.unreadable);
+}
+
+TEST(PhotoLibrary, DrawsEveryPictureOfTheLibraryAlikeHoweverTheFoldersAreFilled) {
+  TempDir dir;
+  // 40 pictures: 1 at the top, 3 in a folder, 36 three folders down.
+  const std::string top = dir.File("lib"), png = RgbPng(1, {kGreen});
+  for (const char* folder : {"lib", "lib/a", "lib/b", "lib/b/c", "lib/b/c/d"})
+    ASSERT_EQ(0, mkdir(dir.File(folder).c_str(), 0755));
+  for (int i = 0; i < 40; ++i) {
+    const char* folder = i == 0 ? "lib/" : i < 4 ? "lib/a/" : "lib/b/c/d/";
+    char name[32];
+    std::snprintf(name, sizeof name, "p%02d.png", i);
+    dir.Write(folder + std::string(name), png);
+  }
+  SETTINGS settings = LibrarySettings(top);
+  MAINCODE effect;
+  ASSERT_TRUE(effect.Setup(&settings));
+  effect.library.WaitForListing();
+  ASSERT_EQ(40, effect.library.Count());
+
+  std::srand(12345);
+  constexpr int kDraws = 4000;
+  std::map<std::string, int> shown;
+  for (int i = 0; i < kDraws; ++i) {
+    ASSERT_TRUE(effect.LoadPic());
+    ++shown[effect.picName];
+  }
+  EXPECT_EQ(40u, shown.size());
+  double chiSquare = 0;
+  for (const auto& each : shown) chiSquare += std::pow(each.second - kDraws / 40.0, 2) / (kDraws / 40.0);
+  // 39 degrees of freedom: above 72.05 one time in a thousand. A choice of
+  // folder first would give the lone top picture a tenth of the draws.
+  EXPECT_LT(chiSquare, 72.05) << "p00 " << shown["p00"] << ", p01 " << shown["p01"] << ", p39 "
+                              << shown["p39"];
+  effect.Cleanup();
+}
+
+TEST(PhotoLibrary, ShowsAPhotoOfEachFormatUprightAndNamedWithoutItsExtension) {
+  TempDir dir;
+  const int w = 48, h = 32;
+  std::vector<RGB> upright;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      upright.push_back(y < h / 2 ? (x < w / 2 ? kRed : kGreen) : (x < w / 2 ? kBlue : kWhite));
+  // As a camera held upright on its side stores it: a quarter turn
+  // anticlockwise, with orientation 6 to turn it back.
+  std::vector<RGB> sideways;
+  for (int r = 0; r < w; ++r)
+    for (int c = 0; c < h; ++c) sideways.push_back(upright[static_cast<size_t>(c) * w + (w - 1 - r)]);
+
+  const std::string top = dir.File("lib");
+  for (const char* folder : {"src", "lib", "lib/2024", "lib/2024/05"})
+    ASSERT_EQ(0, mkdir(dir.File(folder).c_str(), 0755));
+  const std::string srcPng = dir.Write("src/upright.png", RgbPng(w, upright));
+  const std::string srcPpm = dir.Write("src/upright.ppm", Ppm(w, upright));
+  const std::string srcSideways = dir.Write("src/sideways.ppm", Ppm(h, sideways));
+  std::vector<int> indices;
+  for (const RGB& p : upright) indices.push_back(p.r && p.g ? 3 : p.r ? 0 : p.g ? 1 : 2);
+  dir.Write("lib/Drawn.png", RgbPng(w, upright));
+  dir.Write("lib/Anim.gif", Gif(w, h, {kRed, kGreen, kBlue, kWhite}, {indices}));
+  dir.Write("lib/2024/Scan.tiff", Tiff(w, upright));
+  dir.Write("lib/2024/Paint.BMP", Bmp(w, upright));
+
+  // The photo formats, from Debian's encoders.
+  struct Encoded {
+    const char* tool;
+    const char* file;
+    std::string command;
+  };
+  const std::string turned = dir.File("src/turned.jpg");
+  std::vector<Encoded> encoded = {
+      {"cjpeg", "lib/Plain.jpg", "cjpeg -quality 95 -outfile " + dir.File("lib/Plain.jpg") + " " + srcPpm},
+      {"cjpeg", "lib/2024/Holiday.2024.JPEG", "cjpeg -quality 95 -outfile " + turned + " " + srcSideways},
+      {"cwebp", "lib/2024/Web.webp", "cwebp -q 95 " + srcPng + " -o " + dir.File("lib/2024/Web.webp")},
+      {"heif-enc", "lib/2024/05/Phone.HEIC", "heif-enc -q 95 " + srcPng + " -o " + dir.File("lib/2024/05/Phone.HEIC")},
+      // avifenc turns the JPEG's orientation tag into the AVIF's rotation.
+      {"avifenc", "lib/2024/05/Turned.avif", ""},
+  };
+  std::map<std::string, std::string> expected;  // name as shown -> gdk-pixbuf module
+  for (const char* name : {"Drawn.png", "Anim.gif", "Scan.tiff", "Paint.BMP"}) expected[name] = "";
+  for (Encoded& e : encoded) {
+    std::string file = dir.File(e.file);
+    if (!HaveTool(e.tool)) {
+      std::printf("%s: skipped, no %s here\n", e.file, e.tool);
+      continue;
+    }
+    if (std::string(e.file) == "lib/2024/Holiday.2024.JPEG") {
+      ASSERT_TRUE(RunQuietly(e.command)) << e.command;
+      dir.Write(e.file, WithOrientation(ReadFileBytes(turned), 6));
+      continue;
+    }
+    if (e.command.empty())
+      e.command = "avifenc " + dir.File("lib/2024/Holiday.2024.JPEG") + " " + file;
+    ASSERT_TRUE(RunQuietly(e.command)) << e.command;
+  }
+  // Whatever no installed module reads is left out, and said.
+  LibraryIndex all;
+  ASSERT_TRUE(all.Build(top.c_str(), kLibraryLimits, nullptr, false));
+  for (const std::string& relative : Listed(all, top)) {
+    const std::string path = top + "/" + relative;
+    const std::string module = NSBitmapImageRep::ModuleFor(path.c_str(), NSBitmapImageRep::kPhotoFormats);
+    const std::string name = relative.substr(relative.rfind('/') + 1);
+    if (module.empty()) {
+      std::printf("%s: skipped, no gdk-pixbuf module reads it here\n", relative.c_str());
+      std::remove(path.c_str());
+      continue;
+    }
+    std::printf("%s: read by gdk-pixbuf's module \"%s\"\n", relative.c_str(), module.c_str());
+    expected[name] = module;
+  }
+
+  SETTINGS settings = LibrarySettings(top);
+  MAINCODE effect;
+  ASSERT_TRUE(effect.Setup(&settings));
+  effect.waitForPictures = true;
+  effect.library.WaitForListing();
+  ASSERT_EQ(static_cast<int>(expected.size()), effect.library.Count());
+  std::srand(1);
+  std::set<std::string> shown;
+  for (int i = 0; i < 300 && shown.size() < expected.size(); ++i) {
+    ASSERT_TRUE(effect.LoadPic()) << effect.loadPath;
+    const std::string file = effect.loadName;
+    ASSERT_EQ(1u, expected.count(file)) << file;
+    EXPECT_EQ(file.substr(0, file.rfind('.')), std::string(effect.picName, effect.nameLen))
+        << "the name without its extension";
+    ASSERT_TRUE(effect.picColours);
+    ASSERT_EQ(w, effect.picWidth) << file << " is on its side";
+    ASSERT_EQ(h, effect.picHeight) << file;
+    const PicArray& grid = *effect.picColours;
+    auto at = [&](int x, int yFromTop) {
+      VECTOR3D v = grid.Colour(x, h - 1 - yFromTop);
+      return RGB{static_cast<int>(v.x * 255 + 0.5f), static_cast<int>(v.y * 255 + 0.5f),
+                 static_cast<int>(v.z * 255 + 0.5f)};
+    };
+    EXPECT_TRUE(SameColour(kRed, at(w / 4, h / 4), 48)) << file << " top left";
+    EXPECT_TRUE(SameColour(kGreen, at(3 * w / 4, h / 4), 48)) << file << " top right";
+    EXPECT_TRUE(SameColour(kBlue, at(w / 4, 3 * h / 4), 48)) << file << " bottom left";
+    EXPECT_TRUE(SameColour(kWhite, at(3 * w / 4, 3 * h / 4), 48)) << file << " bottom right";
+    shown.insert(file);
+  }
+  for (const auto& each : expected) EXPECT_EQ(1u, shown.count(each.first)) << each.first << " never shown";
+  effect.Cleanup();
 }

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -96,16 +97,22 @@ MAINCODE::MAINCODE()
       drawGlyphByGlyph(false),
       letterDraws(nullptr),
       loadAttempt(0),
+      wholeLibrary(false),
+      awaitingLibrary(false),
+      loadFromLibrary(false),
       quadVertices(nullptr) {
   // Until Setup: an empty folder. An empty name shows the '?' cell should a
   // first load find no picture at all.
   std::memset(picPath, 0, sizeof(picPath));
   std::memset(picName, 0, sizeof(picName));
   std::memset(loadName, 0, sizeof(loadName));
+  std::memset(loadPath, 0, sizeof(loadPath));
+  std::memset(builtInPath, 0, sizeof(builtInPath));
 }
 
 MAINCODE::~MAINCODE() {
   picLoad.Cleanup();
+  library.Cleanup();
   ReleaseArrays();
 }
 
@@ -133,9 +140,12 @@ bool MAINCODE::Setup(const SETTINGS* settings) {
   picDelay = settings->PICDELAY;
   showCaption = settings->SHOWCAPTION;
   builtInFirst = settings->MLFIRST;
+  wholeLibrary = settings->WHOLELIBRARY;
 
   picLoad.Cleanup();
   loadAttempt = 0;
+  library.Cleanup();
+  awaitingLibrary = false;
   ReleaseArrays();
   // A stored count may be anything: refuse negative and absurd ones instead
   // of letting the size computation wrap or the allocation throw.
@@ -151,6 +161,13 @@ bool MAINCODE::Setup(const SETTINGS* settings) {
     return false;
   }
 
+  if (wholeLibrary) {
+    // Listed while the first picture decodes.
+    library.Start(picPath);
+    char folder[1025];
+    DefaultPicturePath(folder);
+    std::snprintf(builtInPath, sizeof(builtInPath), "%s%s", folder, kBuiltInPicture);
+  }
   LoadPic();
   caption.active = false;  // the first picture is not announced
 
@@ -199,10 +216,39 @@ bool MAINCODE::LoadPic() {
   return FinishPicChange(true) == kPicLoaded;
 }
 
+// A random picture file into loadName and loadPath, with one rand() draw:
+// from the folder, or from the library once it is listed.
+MAINCODE::Choice MAINCODE::ChooseFile() {
+  loadFromLibrary = false;
+  if (!wholeLibrary) {
+    if (!ChooseRandomImageFile(picPath, loadName)) return kNoPicture;
+    std::memcpy(loadPath, FullPath(picPath, loadName).text, sizeof(FullPath::text));
+    return kChosen;
+  }
+  if (!library.Listed()) return kNotListed;
+  const int count = library.Count();
+  const char* name = nullptr;
+  if (count <= 0 || !library.PathOf(Roll(count), loadPath, sizeof(loadPath), &name))
+    return kNoPicture;
+  std::snprintf(loadName, sizeof(loadName), "%s", name);
+  loadFromLibrary = true;
+  awaitingLibrary = false;
+  return kChosen;
+}
+
+// The resources' built-in picture, shown while the library is listed.
+void MAINCODE::ChooseBuiltIn() {
+  awaitingLibrary = true;
+  loadFromLibrary = false;
+  std::memcpy(loadName, kBuiltInPicture, sizeof(kBuiltInPicture));
+  std::memcpy(loadPath, builtInPath, sizeof(builtInPath));
+}
+
 // Chooses the file and starts its decode; the old picture is released first
 // unless it is to go on showing meanwhile. False when the folder holds no
 // picture: that settles the change at once, the old name staying with its
-// first letter only.
+// first letter only. False too while the library is still being listed and a
+// picture shows: it stays until the first library picture.
 bool MAINCODE::BeginPicChange(bool keepOld) {
   picLoad.Cleanup();  // a change still decoding gives way to this one
   loadAttempt = 0;
@@ -212,15 +258,27 @@ bool MAINCODE::BeginPicChange(bool keepOld) {
   }
   if (builtInFirst) {
     builtInFirst = false;
+    loadFromLibrary = false;
     std::memcpy(loadName, kBuiltInPicture, sizeof(kBuiltInPicture));
-  } else if (!ChooseRandomImageFile(picPath, loadName)) {
-    delete picColours;
-    picColours = nullptr;
-    nameLen = 1;
-    return false;
+    std::memcpy(loadPath, FullPath(picPath, loadName).text, sizeof(FullPath::text));
+  } else {
+    switch (ChooseFile()) {
+      case kChosen:
+        break;
+      case kNoPicture:
+        delete picColours;
+        picColours = nullptr;
+        nameLen = 1;
+        return false;
+      case kNotListed:
+        awaitingLibrary = true;
+        if (picColours) return false;
+        ChooseBuiltIn();
+        break;
+    }
   }
   loadAttempt = 1;
-  picLoad.Start(FullPath(picPath, loadName).text);
+  picLoad.Start(loadPath, PictureFormats());
   return true;
 }
 
@@ -234,16 +292,24 @@ MAINCODE::PicChange MAINCODE::FinishPicChange(bool wait) {
       TakePicture(picture, width, height);
       return kPicLoaded;
     }
+    // A library file may have gone since the listing.
+    if (loadFromLibrary) library.PictureFailed(loadPath);
     if (loadAttempt == 2) {
       FailPicChange(Message("Error loading file:", loadName).text);
       return kPicFailed;
     }
-    if (!ChooseRandomImageFile(picPath, loadName)) {
-      FailPicChange("No Image Files Found!");
-      return kPicFailed;
+    switch (ChooseFile()) {
+      case kChosen:
+        break;
+      case kNoPicture:
+        FailPicChange("No Image Files Found!");
+        return kPicFailed;
+      case kNotListed:
+        ChooseBuiltIn();
+        break;
     }
     loadAttempt = 2;
-    picLoad.Start(FullPath(picPath, loadName).text);
+    picLoad.Start(loadPath, PictureFormats());
   }
   return kPicFailed;
 }
@@ -256,9 +322,14 @@ void MAINCODE::TakePicture(PicArray* picture, int width, int height) {
   picHeight = height;
   std::memcpy(picName, loadName, sizeof(picName));
 
-  // Every accepted name ends in a four-character extension.
+  // Every name of the folder ends in a four-character extension; a library's
+  // may be longer, or shorter.
   size_t length = strnlen(picName, sizeof(picName) - 1);
-  if (length > 4) length -= 4;
+  if (wholeLibrary) {
+    if (const char* dot = std::strrchr(picName, '.')) length = static_cast<size_t>(dot - picName);
+  } else if (length > 4) {
+    length -= 4;
+  }
   picName[length] = '\0';
   nameLen = length > 0 ? static_cast<int>(length) : 1;
 
@@ -282,6 +353,23 @@ void MAINCODE::FailPicChange(const char* message) {
   caption.Set(message, White(), 30, 32);
   std::memcpy(picName, kErrorName, sizeof(kErrorName));
   nameLen = 6;
+}
+
+// Keeps the library current and, once it is first listed, puts its first
+// picture in place of the built-in one at once.
+void MAINCODE::StepLibrary(float elapsed) {
+  if (waitForPictures) library.WaitForListing();  // a render's frames follow from its seed alone
+  library.Update(elapsed);
+  if (!awaitingLibrary || loadAttempt != 0 || !library.Listed()) return;
+  awaitingLibrary = false;
+  picTimer = static_cast<float>(picDelay);
+  if (library.Count() == 0) {
+    FailPicChange("No Image Files Found!");
+    Relabel();
+  } else if (BeginPicChange(!waitForPictures) && waitForPictures) {
+    FinishPicChange(true);
+    Relabel();
+  }
 }
 
 void MAINCODE::PhaseChange() {
@@ -335,6 +423,7 @@ void MAINCODE::PhaseChange() {
 void MAINCODE::Move(float elapsed) {
   // A picture decoded since the last frame takes effect, letters and all.
   if (loadAttempt != 0 && FinishPicChange(waitForPictures) != kPicPending) Relabel();
+  if (wholeLibrary) StepLibrary(elapsed);
 
   const float dt = elapsed;
   picTimer -= dt;
@@ -497,6 +586,7 @@ void MAINCODE::Draw() {
 
 void MAINCODE::Cleanup() {
   picLoad.Cleanup();
+  library.Cleanup();
   loadAttempt = 0;
   ReleaseArrays();
   if (fontTexture != 0) glDeleteTextures(1, &fontTexture);

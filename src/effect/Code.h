@@ -5,6 +5,7 @@
 
 #include "host/Settings.h"
 #include "maths/NiftyMaths.h"
+#include "pictures/Library.h"
 #include "pictures/Pics.h"
 #include "text/Text.h"
 
@@ -88,7 +89,22 @@ public:
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
-  char loadName[1024];       // the file being decoded
+  char loadName[1024];       // the file being decoded, without its folder
+  char loadPath[4096];       // ... and with it
+
+  // With wholeLibrary set (the setting "WholeLibrary") pictures come from
+  // every folder under picPath, in every photo format: a library listed on
+  // its own worker thread, drawn from with one rand() draw per choice as the
+  // folder is. Until it is first listed the built-in picture of the
+  // resources (builtInPath) shows, unless builtInFirst found one in picPath;
+  // the first library picture then follows at once (awaitingLibrary) and
+  // stays the full picture delay. Names lose their extension whatever its
+  // length. Without it nothing here is used.
+  bool wholeLibrary;
+  bool awaitingLibrary;
+  bool loadFromLibrary;      // the file being decoded was drawn from the library
+  PictureLibrary library;
+  char builtInPath[1040];    // the resources' "pics/Quorinda.jpg"
   float* quadVertices;       // Draw's vertex array, kDrawBatch glyphs at most; owned
 
   // Defaults only; allocates nothing.
@@ -100,7 +116,8 @@ public:
   MAINCODE& operator=(const MAINCODE&) = delete;
 
   // Copies the settings, allocates the glyphs, loads the first picture and
-  // scatters the glyphs as a deep cloud. False only when the glyph array cannot
+  // scatters the glyphs as a deep cloud; with the whole library, starts
+  // listing it first. False only when the glyph array cannot
   // be had (a negative count, more than kMaxGlyphs, or no memory); nothing is
   // then owned and no picture is loaded. Needs no GL context.
   bool Setup(const SETTINGS* settings);
@@ -115,7 +132,8 @@ public:
   bool PicChangePending() const { return loadAttempt != 0; }
 
   // Advances the effect by `elapsed` seconds: phase changes, picture changes,
-  // flight, creep and colour fades. Never allocates except for a picture.
+  // flight, creep and colour fades. Never allocates except for a picture
+  // and, with the whole library, to start or let go of a listing.
   void Move(float elapsed);
 
   // Draws every glyph as a textured quad bound to fontTexture, from a vertex
@@ -134,6 +152,13 @@ public:
 
 private:
   enum PicChange { kPicPending, kPicLoaded, kPicFailed };
+  enum Choice { kChosen, kNoPicture, kNotListed };
+  Choice ChooseFile();
+  NSBitmapImageRep::Formats PictureFormats() const {
+    return wholeLibrary ? NSBitmapImageRep::kPhotoFormats : NSBitmapImageRep::kClassicFormats;
+  }
+  void ChooseBuiltIn();
+  void StepLibrary(float elapsed);
   void PhaseChange();
   bool BeginPicChange(bool keepOld);
   PicChange FinishPicChange(bool wait);

@@ -3,6 +3,7 @@
 
 #include "host/GlymmerView.h"
 
+#include "host/AppSettings.h"
 #include "host/Settings.h"
 #include "host/SettingsTable.h"
 #include "platform/gtk/Alert.h"
@@ -62,6 +63,7 @@ NSPanel* GlymmerView::configureSheet() {
     c.IntegerControl("oPicDelay", &oPicDelay);
     c.CheckBox("oMLFirst", &oMLFirst);
     c.TitledButton("oPicPath", &oPicPath);
+    c.CheckBox("oWholeLibrary", &oWholeLibrary);
     c.Handler("configureSheet_save", Send<&GlymmerView::configureSheet_save>);
     c.Handler("configureSheet_cancel", Send<&GlymmerView::configureSheet_cancel>);
     c.Handler("configureSheet_defaults", Send<&GlymmerView::configureSheet_defaults>);
@@ -82,6 +84,7 @@ NSPanel* GlymmerView::configureSheet() {
   oPicPath->setTitle(PicPathText(mySettings.PicPath));
   oShowCaption->setState(CheckState(mySettings.SHOWCAPTION));
   oMLFirst->setState(CheckState(mySettings.MLFIRST));
+  oWholeLibrary->setState(CheckState(mySettings.WHOLELIBRARY));
   configureSheet_updatestates();
   return configureSheetWindow;
 }
@@ -101,6 +104,7 @@ void GlymmerView::configureSheet_save(void*) {
   mySettings.CHARSIZE = oCharSize->intValue();
   mySettings.fCHARSIZE = static_cast<float>(static_cast<double>(mySettings.CHARSIZE) / 100.0);
   mySettings.CHARTYPE = oCharType->indexOfSelectedItem();
+  mySettings.WHOLELIBRARY = oWholeLibrary->state() == NSOnState;
 
   bool saved = false;
   if (store) {
@@ -113,10 +117,14 @@ void GlymmerView::configureSheet_save(void*) {
     store->setObject(oPicPath->title().c_str(), Key(kSettingPicPath));
     saved = store->synchronize();
   }
-  if (!saved) {
+  WriteAppSetting(kSettingWholeLibrary, mySettings.WHOLELIBRARY);
+  std::string appFile;
+  bool appSaved = SaveAppSettings(&appFile);
+  if (!saved || !appSaved) {
     // The sheet still ends, but the person is told that the choices will not
     // be there next time instead of finding out later.
-    std::string where = store && !store->FilePath().empty() ? store->FilePath() : "the configuration folder";
+    std::string where = !saved ? (store ? store->FilePath() : std::string()) : appFile;
+    if (where.empty()) where = "the configuration folder";
     AlertPanel* alert =
         NSGetCriticalAlertPanel("ERROR", ("The settings could not be saved to " + where + ".").c_str(), "OK");
     runModalForWindow(alert);
@@ -142,6 +150,7 @@ void GlymmerView::configureSheet_defaults(void*) {
   oPicPath->setTitle(PicPathText(mySettings.PicPath));
   oShowCaption->setState(CheckState(kSettingKeys[kSettingShowCaption].defaultNumber != 0));
   oMLFirst->setState(CheckState(kSettingKeys[kSettingMLFirst].defaultNumber != 0));
+  oWholeLibrary->setState(CheckState(kSettingKeys[kSettingWholeLibrary].defaultNumber != 0));
   configureSheet_updatestates();
 }
 
@@ -188,7 +197,7 @@ void GlymmerView::configureSheet_updatestates() {}
 void GlymmerView::ReleaseConfigureSheet() {
   delete configureSheetWindow;
   configureSheetWindow = nullptr;
-  oMainMonitorOnly = oShowCaption = oMLFirst = oPicPath = nullptr;
+  oMainMonitorOnly = oShowCaption = oMLFirst = oPicPath = oWholeLibrary = nullptr;
   oPicSize = oCharSize = oPicDelay = nullptr;
   oCharType = nullptr;
 }

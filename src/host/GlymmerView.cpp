@@ -45,7 +45,8 @@ GlymmerView::GlymmerView()
       oCharType(nullptr),
       oPicDelay(nullptr),
       oMLFirst(nullptr),
-      oPicPath(nullptr) {
+      oPicPath(nullptr),
+      oWholeLibrary(nullptr) {
   std::memset(mySettings.PicPath, 0, sizeof mySettings.PicPath);
 }
 

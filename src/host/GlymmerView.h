@@ -42,6 +42,7 @@ public:
   NSControl* oPicDelay;         // seconds
   NSButton* oMLFirst;           // check box
   NSButton* oPicPath;           // button whose title is the picture folder
+  NSButton* oWholeLibrary;      // check box: sub-folders and every photo format
 
   GlymmerView();   // every member zeroed
   ~GlymmerView();  // cleans the scene up with the view's context current
@@ -71,7 +72,8 @@ public:
   // Actions of the sheet's controls; each ignores its sender, and each does
   // nothing while no sheet is loaded.
   // Save: the controls' values into the settings and the store (every key
-  // but "version"), synchronized; ends the sheet. A running scene keeps its
+  // but "version"), and the whole library into the store "glymmer", both
+  // synchronized; ends the sheet. A running scene keeps its
   // old values. A store that cannot be written raises an "ERROR" alert.
   void configureSheet_save(void* sender);
   // Ends the sheet; nothing is read or stored.

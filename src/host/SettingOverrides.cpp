@@ -156,6 +156,7 @@ void ApplySettingOverrides(const SettingOverrides& v, SETTINGS* s, bool* mainMon
   if (v.given[kSettingCharType]) s->CHARTYPE = static_cast<int32_t>(v.number[kSettingCharType]);
   if (v.given[kSettingPicSize]) s->PIC_SIZE = v.number[kSettingPicSize];
   if (v.given[kSettingPicDelay]) s->PICDELAY = v.number[kSettingPicDelay];
+  if (v.given[kSettingWholeLibrary]) s->WHOLELIBRARY = v.number[kSettingWholeLibrary] != 0;
   if (v.given[kSettingPicPath]) {
     CopyPicPath(s->PicPath, v.PicPath);
     AddFolderSeparator(s->PicPath);
@@ -178,6 +179,11 @@ std::string DescribeSettings(const SETTINGS& s, bool mainMonitorOnly) {
       case kSettingMLFirst: value = s.MLFIRST ? "on" : "off"; break;
       case kSettingShowCaption: value = s.SHOWCAPTION ? "on" : "off"; break;
       case kSettingMainMonitorOnly: value = mainMonitorOnly ? "on" : "off"; break;
+      // Named only when on: without it a line reads as it always has.
+      case kSettingWholeLibrary:
+        if (!s.WHOLELIBRARY) continue;
+        value = "on";
+        break;
       default: continue;
     }
     if (!out.empty()) out += ", ";

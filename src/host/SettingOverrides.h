@@ -44,5 +44,6 @@ void ApplySettingOverrides(const SettingOverrides& overrides, SETTINGS* settings
                            bool* mainMonitorOnly);
 
 // One line naming every setting by its option, as a view uses it, for the
-// engine's --verbose output: "glyphs 15000, glyph-size 20, case as-is, ...".
+// engine's --verbose output: "glyphs 15000, glyph-size 20, case as-is, ...";
+// the whole library only when it is on.
 std::string DescribeSettings(const SETTINGS& settings, bool mainMonitorOnly);

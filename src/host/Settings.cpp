@@ -2,6 +2,7 @@
 
 #include "host/Settings.h"
 
+#include "host/AppSettings.h"
 #include "host/SettingsTable.h"
 #include "platform/gtk/Alert.h"
 #include "platform/Bundle.h"
@@ -21,6 +22,7 @@ static_assert(kRecordDefaults.CHARSIZE == kSettingKeys[kSettingCharSize].default
 static_assert(kRecordDefaults.CHARTYPE == kSettingKeys[kSettingCharType].defaultNumber);
 static_assert(kRecordDefaults.PIC_SIZE == kSettingKeys[kSettingPicSize].defaultNumber);
 static_assert(kRecordDefaults.PICDELAY == kSettingKeys[kSettingPicDelay].defaultNumber);
+static_assert(kRecordDefaults.WHOLELIBRARY == (kSettingKeys[kSettingWholeLibrary].defaultNumber != 0));
 static_assert(sizeof(SETTINGS::PicPath) == kPicPathMaxText + 1);
 
 namespace {
@@ -137,5 +139,7 @@ bool LoadSettings(SETTINGS* s, bool* mainMonitorOnly) {
   }
   s->fCHARSIZE = static_cast<float>(static_cast<double>(s->CHARSIZE) / 100.0);
   AddFolderSeparator(s->PicPath);
+  // The program's own store, which the module's version does not reset.
+  s->WHOLELIBRARY = ReadAppSetting(kSettingWholeLibrary) != 0;
   return ok;
 }

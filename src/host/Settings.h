@@ -16,12 +16,16 @@ struct SETTINGS {
   int32_t CHARTYPE = 0;      // 0 as written, 1 upper case, 2 lower case
   bool MLFIRST = true;       // start with the built-in first picture
   char PicPath[1025] = {};   // picture folder, ends in "/" once loaded
+  // The program's own setting, beside the module's (store "glymmer"): the
+  // whole library under PicPath, in every photo format.
+  bool WHOLELIBRARY = false;
 };
 
 // Text bytes a PicPath holds at most; the terminator comes on top.
 constexpr size_t kPicPathMaxText = 1024;
 
-// Fills *settings and *mainMonitorOnly from the store "kvGlymmerSS". A store
+// Fills *settings and *mainMonitorOnly from the store "kvGlymmerSS", and
+// WHOLELIBRARY from the store "glymmer" (its default when absent). A store
 // whose "version" is absent or not exactly "1.0" is reset: all nine keys are
 // written with their defaults (the picture folder being DefaultPicturePath)
 // and synchronized, and the defaults are used. Otherwise the stored values

@@ -1,7 +1,8 @@
 // The stored preferences of module "kvGlymmerSS" as one table: every key with
-// its type and default, in the order a reset writes them. The settings
-// loader, the configuration sheet and the screen-saver hack's description of
-// its options all follow this table.
+// its type and default, in the order a reset writes them; then the program's
+// own settings, which live apart in the store "glymmer" (AppSettings.h). The
+// settings loader, the configuration sheet and the screen-saver hack's
+// description of its options all follow this table.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 constexpr const char kSettingsModuleName[] = "kvGlymmerSS";
 // The value of "version" that the loader accepts; any other resets the store.
 constexpr const char kSettingsVersion[] = "1.0";
+// The store of the program's own settings, which no version resets.
+constexpr const char kAppSettingsModuleName[] = "glymmer";
 
 enum class SettingType { String, Bool, Integer };
 
@@ -32,8 +35,12 @@ enum SettingIndex {
   kSettingPicSize,
   kSettingPicDelay,
   kSettingPicPath,
+  // The program's own settings, in the store kAppSettingsModuleName, from
+  // kFirstAppSetting on.
+  kSettingWholeLibrary,
   kSettingCount
 };
+constexpr int kFirstAppSetting = kSettingWholeLibrary;
 
 constexpr SettingKey kSettingKeys[kSettingCount] = {
     {"version", SettingType::String, 0, kSettingsVersion},
@@ -45,6 +52,7 @@ constexpr SettingKey kSettingKeys[kSettingCount] = {
     {"PicSize", SettingType::Integer, 15000, nullptr},
     {"PicDelay", SettingType::Integer, 120, nullptr},
     {"PicPath", SettingType::String, 0, nullptr},
+    {"WholeLibrary", SettingType::Bool, 0, nullptr},
 };
 
 // The screen-saver hack options: each setting but "version" can be given on
@@ -92,6 +100,8 @@ constexpr SettingOption kSettingOptions[] = {
      "Change picture after (seconds)", "spinbutton", nullptr, nullptr, nullptr, nullptr, 0},
     {kSettingPicPath, OptionKind::Folder, "--folder", nullptr, 0, 0, "Picture folder", nullptr,
      nullptr, nullptr, nullptr, nullptr, 0},
+    {kSettingWholeLibrary, OptionKind::Switch, "--library", "--no-library", 0, 0,
+     "Include sub-folders and all photo formats", nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kSettingMLFirst, OptionKind::Switch, "--builtin-first", "--no-builtin-first", 0, 0,
      "Start with the built-in picture", nullptr, nullptr, nullptr, nullptr, nullptr, 0},
     {kSettingShowCaption, OptionKind::Switch, "--captions", "--no-captions", 0, 0,

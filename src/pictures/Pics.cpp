@@ -56,9 +56,9 @@ private:
 
 // ReturnPicArray, giving up (null) once *stop turns true.
 PicArray* DecodePicArray(const char* path, int* width, int* height,
-                         const std::atomic<bool>* stop) {
+                         const std::atomic<bool>* stop, NSBitmapImageRep::Formats formats) {
   std::unique_ptr<NSBitmapImageRep> image =
-      NSBitmapImageRep::imageRepWithContentsOfFile(path, stop);
+      NSBitmapImageRep::imageRepWithContentsOfFile(path, stop, formats);
   if (!image) return nullptr;
   PicArray* grid = new (std::nothrow) PicArray;
   if (!grid) return nullptr;
@@ -134,20 +134,22 @@ bool PicArray::Setup(NSBitmapImageRep* decoded) {
 }
 
 PicArray* ReturnPicArray(const char* path, int* width, int* height) {
-  return DecodePicArray(path, width, height, nullptr);
+  return DecodePicArray(path, width, height, nullptr, NSBitmapImageRep::kClassicFormats);
 }
 
-PicArrayLoad::PicArrayLoad() : result(nullptr), resultWidth(0), resultHeight(0) {
+PicArrayLoad::PicArrayLoad()
+    : formats(NSBitmapImageRep::kClassicFormats), result(nullptr), resultWidth(0), resultHeight(0) {
   path[0] = '\0';
 }
 
 PicArrayLoad::~PicArrayLoad() { Cleanup(); }
 
-void PicArrayLoad::Start(const char* file) {
+void PicArrayLoad::Start(const char* file, NSBitmapImageRep::Formats kinds) {
   Cleanup();
   std::snprintf(path, sizeof path, "%s", file ? file : "");
+  formats = kinds;
   worker.Start([this](const std::atomic<bool>& stop) {
-    result = DecodePicArray(path, &resultWidth, &resultHeight, &stop);
+    result = DecodePicArray(path, &resultWidth, &resultHeight, &stop, formats);
   });
 }
 

@@ -102,9 +102,11 @@ public:
   PicArrayLoad(const PicArrayLoad&) = delete;
   PicArrayLoad& operator=(const PicArrayLoad&) = delete;
 
-  // Starts decoding the file at `path` (copied); a decode still running is
-  // stopped and its result dropped first.
-  void Start(const char* path);
+  // Starts decoding the file at `path` (copied, up to 4095 bytes) in the
+  // given formats; a decode still running is stopped and its result dropped
+  // first.
+  void Start(const char* path,
+             NSBitmapImageRep::Formats formats = NSBitmapImageRep::kClassicFormats);
   // A decode was started and its result not yet taken.
   bool Pending() const { return worker.Busy(); }
   // ... and it has finished: Take will not wait.
@@ -119,7 +121,8 @@ public:
 
 private:
   Worker worker;
-  char path[2048];
+  char path[4096];  // any path the system can open
+  NSBitmapImageRep::Formats formats;
   PicArray* result;  // written by the worker, owned until taken
   int resultWidth;
   int resultHeight;

@@ -1,6 +1,6 @@
-// BitmapImageRep: JPEG, GIF and PNG decoding through gdk-pixbuf's
-// incremental loader, which tells the declared size before it allocates the
-// picture, so that oversized pictures are refused before any decoding.
+// BitmapImageRep: picture decoding through gdk-pixbuf's incremental loader,
+// which tells the declared size before it allocates the picture, so that
+// oversized pictures are refused before any decoding.
 
 #include "platform/BitmapImageRep.h"
 
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,16 +184,91 @@ void OnAreaPrepared(GdkPixbufLoader* loader, gpointer) {
   if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) gdk_pixbuf_fill(pixbuf, 0);
 }
 
-// The gdk-pixbuf module for the file's content, recognised by its signature;
-// null for anything but PNG, JPEG and GIF, so that no other module (such as
-// SVG, which may read further files) ever sees picture-folder content.
-const char* FormatOf(const unsigned char* head, size_t length) {
+// The kind of picture a file holds, recognised by its signature.
+enum class Kind { kNone, kPng, kJpeg, kGif, kWebp, kHeif, kAvif, kTiff, kBmp };
+
+// Brands of an ISO media file ("ftyp" box) that name AVIF, and those that
+// name HEIF with HEVC pictures; "mif1" and "msf1" say only that the file is
+// HEIF-structured, whatever its codec.
+bool IsAvifBrand(const unsigned char* b) {
+  return std::memcmp(b, "avif", 4) == 0 || std::memcmp(b, "avis", 4) == 0;
+}
+bool IsHeifBrand(const unsigned char* b) {
+  for (const char* brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+    if (std::memcmp(b, brand, 4) == 0) return true;
+  return false;
+}
+
+// An AVIF or HEIF file by its "ftyp" box: the major brand first, then the
+// compatible ones (an AVIF file often says "mif1" first).
+Kind IsoMediaKind(const unsigned char* head, size_t length) {
+  if (length < 16 || std::memcmp(head + 4, "ftyp", 4) != 0) return Kind::kNone;
+  if (IsAvifBrand(head + 8)) return Kind::kAvif;
+  size_t box = (size_t{head[0]} << 24) | (size_t{head[1]} << 16) | (size_t{head[2]} << 8) | head[3];
+  size_t end = box < length ? box : length;
+  bool heif = IsHeifBrand(head + 8);
+  for (size_t at = 16; at + 4 <= end; at += 4) {
+    if (IsAvifBrand(head + at)) return Kind::kAvif;
+    if (IsHeifBrand(head + at)) heif = true;
+  }
+  return heif ? Kind::kHeif : Kind::kNone;
+}
+
+// JPEG, PNG and GIF always; the photo formats only when asked for, so that
+// no other module (such as SVG, which may read further files) ever sees
+// picture-folder content.
+Kind KindOf(const unsigned char* head, size_t length, NSBitmapImageRep::Formats formats) {
   static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (length >= 8 && std::memcmp(head, png, 8) == 0) return "png";
-  if (length >= 3 && head[0] == 0xff && head[1] == 0xd8 && head[2] == 0xff) return "jpeg";
+  if (length >= 8 && std::memcmp(head, png, 8) == 0) return Kind::kPng;
+  if (length >= 3 && head[0] == 0xff && head[1] == 0xd8 && head[2] == 0xff) return Kind::kJpeg;
   if (length >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0))
-    return "gif";
-  return nullptr;
+    return Kind::kGif;
+  if (formats != NSBitmapImageRep::kPhotoFormats) return Kind::kNone;
+  if (length >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0)
+    return Kind::kWebp;
+  if (length >= 4 && (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0))
+    return Kind::kTiff;
+  if (length >= 14 && head[0] == 'B' && head[1] == 'M') return Kind::kBmp;
+  return IsoMediaKind(head, length);
+}
+
+// The name of the installed gdk-pixbuf module that reads `kind`: the
+// modules that may read it are tried in order (AVIF has a module of its own,
+// libavif's, and libheif's module reads it too). Null when none is there.
+const char* InstalledModule(Kind kind) {
+  static const char* const kNone[] = {nullptr};
+  static const char* const kPng[] = {"png", nullptr};
+  static const char* const kJpeg[] = {"jpeg", nullptr};
+  static const char* const kGif[] = {"gif", nullptr};
+  static const char* const kWebp[] = {"webp", nullptr};
+  static const char* const kHeif[] = {"heif/avif", "heif", nullptr};
+  static const char* const kAvif[] = {"avif", "heif/avif", nullptr};
+  static const char* const kTiff[] = {"tiff", nullptr};
+  static const char* const kBmp[] = {"bmp", nullptr};
+  const char* const* modules = kNone;
+  switch (kind) {
+    case Kind::kNone: break;
+    case Kind::kPng: modules = kPng; break;
+    case Kind::kJpeg: modules = kJpeg; break;
+    case Kind::kGif: modules = kGif; break;
+    case Kind::kWebp: modules = kWebp; break;
+    case Kind::kHeif: modules = kHeif; break;
+    case Kind::kAvif: modules = kAvif; break;
+    case Kind::kTiff: modules = kTiff; break;
+    case Kind::kBmp: modules = kBmp; break;
+  }
+  if (!modules[0]) return nullptr;
+  GSList* formats = gdk_pixbuf_get_formats();
+  const char* found = nullptr;
+  for (; *modules && !found; ++modules) {
+    for (GSList* f = formats; f && !found; f = f->next) {
+      gchar* name = gdk_pixbuf_format_get_name(static_cast<GdkPixbufFormat*>(f->data));
+      if (name && std::strcmp(name, *modules) == 0) found = *modules;
+      g_free(name);
+    }
+  }
+  g_slist_free(formats);
+  return found;
 }
 
 // Reads as much as fits into `buffer`, retrying interrupted reads; -1 on error.
@@ -210,7 +286,8 @@ ssize_t ReadFull(int fd, unsigned char* buffer, size_t size) {
 
 // Decodes the whole file into a pixbuf (one reference), or null; null as
 // well once *stop turns true.
-PixbufRef Decode(const char* path, const std::atomic<bool>* stop) {
+PixbufRef Decode(const char* path, const std::atomic<bool>* stop,
+                 NSBitmapImageRep::Formats formats) {
   // Non-blocking open, so that a FIFO in the folder cannot hang us; only
   // regular files are read.
   FileDescriptor file;
@@ -224,21 +301,24 @@ PixbufRef Decode(const char* path, const std::atomic<bool>* stop) {
   if (!buffer) return nullptr;
   ssize_t length = ReadFull(file.fd, buffer.get(), kChunk);
   if (length <= 0) return nullptr;
-  const char* format = FormatOf(buffer.get(), static_cast<size_t>(length));
-  if (!format) return nullptr;
+  const Kind kind = KindOf(buffer.get(), static_cast<size_t>(length), formats);
 
+  const char* module = InstalledModule(kind);
+  if (!module) return nullptr;
   ErrorSlot failure;
   LoaderRef loader;
-  loader.loader = gdk_pixbuf_loader_new_with_type(format, &failure.error);
+  loader.loader = gdk_pixbuf_loader_new_with_type(module, &failure.error);
   if (!loader.loader) return nullptr;
   LoadState state;
   g_signal_connect(loader.loader, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
-  // GIF frames are composed by gdk-pixbuf on a cleared picture of its own.
-  bool gif = std::strcmp(format, "gif") == 0;
-  if (!gif) g_signal_connect(loader.loader, "area-prepared", G_CALLBACK(OnAreaPrepared), nullptr);
-  EndWatch watch(std::strcmp(format, "png") == 0    ? EndWatch::kPng
-                 : std::strcmp(format, "jpeg") == 0 ? EndWatch::kJpeg
-                                                    : EndWatch::kOther);
+  // GIF frames are composed by gdk-pixbuf on a cleared picture of its own;
+  // the HEIF and AVIF modules decode the whole picture before they announce
+  // it, so clearing it then would black it out.
+  if (kind != Kind::kGif && kind != Kind::kHeif && kind != Kind::kAvif)
+    g_signal_connect(loader.loader, "area-prepared", G_CALLBACK(OnAreaPrepared), nullptr);
+  EndWatch watch(kind == Kind::kPng    ? EndWatch::kPng
+                 : kind == Kind::kJpeg ? EndWatch::kJpeg
+                                       : EndWatch::kOther);
 
   auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
   while (length > 0) {
@@ -259,16 +339,18 @@ PixbufRef Decode(const char* path, const std::atomic<bool>* stop) {
   GdkPixbuf* loaded = gdk_pixbuf_loader_get_pixbuf(loader.loader);
   if (!loaded) return nullptr;
   // Turned upright as the file's orientation tag says: a new pixbuf, or a new
-  // reference to the same one when there is nothing to turn.
+  // reference to the same one when there is nothing to turn. Only the JPEG
+  // module sets the tag; the HEIF and AVIF modules turn their pictures
+  // themselves and set none, so nothing is turned twice.
   return PixbufRef(gdk_pixbuf_apply_embedded_orientation(loaded));
 }
 
 }  // namespace
 
 std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(
-    const char* path, const std::atomic<bool>* stop) {
+    const char* path, const std::atomic<bool>* stop, Formats formats) {
   if (!path) return nullptr;
-  PixbufRef pixbuf = Decode(path, stop);
+  PixbufRef pixbuf = Decode(path, stop, formats);
   if (!pixbuf) return nullptr;
 
   // The layout promised to callers; anything else is refused rather than
@@ -296,6 +378,17 @@ std::unique_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithContentsOfFile(
   image->bits = channels * 8;
   image->pixbuf = pixbuf.release();
   return image;
+}
+
+std::string NSBitmapImageRep::ModuleFor(const char* path, Formats formats) {
+  FileDescriptor file;
+  file.fd = path ? open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) : -1;
+  if (file.fd < 0) return std::string();
+  unsigned char head[64];
+  ssize_t length = ReadFull(file.fd, head, sizeof head);
+  if (length <= 0) return std::string();
+  const char* module = InstalledModule(KindOf(head, static_cast<size_t>(length), formats));
+  return module ? module : "";
 }
 
 NSBitmapImageRep::~NSBitmapImageRep() {
