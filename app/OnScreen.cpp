@@ -418,7 +418,8 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
       break;
     case WindowEvent::kMotion:
       if (endsOnInput) {
-        if (!pointerKnown) {
+        // Only motion from a reference point counts as travel.
+        if (!pointerKnown || e.newReference) {
           pointerX = e.rootX;
           pointerY = e.rootY;
           pointerKnown = true;
@@ -456,6 +457,8 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
         display->PaintBlack(s->window);
       break;
     case WindowEvent::kOutputAdded:
+      // The desktop's coordinates may shift under the pointer.
+      pointerKnown = false;
       if (followsOutputs)
         for (const DisplayOutput& output : display->Outputs())
           if (output.id == e.output) {
@@ -466,6 +469,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
           }
       break;
     case WindowEvent::kOutputRemoved:
+      pointerKnown = false;
       if (followsOutputs)
         for (auto& each : shown)
           if (each->output == e.output) {

@@ -132,6 +132,7 @@ void WaylandSystem::WatchOutput(Output* o) {
 void WaylandSystem::OutputDone(Output* o) {
   o->done = true;
   if (!ready) return;  // Connect announces the first ones together
+  outputsMoved = true;
   if (!o->announced) {
     o->announced = true;
     o->number = nextNumber++;
@@ -161,6 +162,7 @@ void WaylandSystem::GlobalRemoved(uint32_t name) {
     else
       wl_output_destroy(o->output);
     outputs.erase(outputs.begin() + static_cast<long>(i));
+    outputsMoved = true;
     if (announced) {
       UpdateScreens();
       WindowEvent e;

@@ -156,13 +156,17 @@ public:
   Surface* FindSurface(unsigned long id);
   Output* FindOutput(uint32_t global);
   Output* FindOutput(wl_output* output);
-  void PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y);
+  // `entered`: the pointer came into the surface rather than moved in it.
+  void PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y, bool entered);
   void Seat(uint32_t capabilities);
 
   wl_display* display = nullptr;
   wl_pointer* pointer = nullptr;
   Surface* keyboardFocus = nullptr;
   Surface* pointerFocus = nullptr;
+  // The outputs changed since the pointer's last position: the next one is
+  // no travel.
+  bool outputsMoved = false;
   xdg_wm_base* wmBase = nullptr;
 
 private:
