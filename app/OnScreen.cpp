@@ -149,6 +149,7 @@ private:
   Shown* OpenView(const SurfaceRequest& request);
   Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size, bool preview);
   void RemoveView(Shown* s);
+  void FollowMain();
   bool EndsOnInput() const;
   void Loop();
   void Handle(const WindowEvent& e);
@@ -232,6 +233,23 @@ void OnScreenEngine::RemoveView(Shown* s) {
       shown.erase(shown.begin() + static_cast<long>(i));
       break;
     }
+}
+
+// The main role follows the outputs: when the main output goes, another one
+// takes it, and the one named main takes it back when it returns. Starting a
+// view again decides its screen anew: a view whose screen became main draws,
+// one whose screen is main no more goes black.
+void OnScreenEngine::FollowMain() {
+  for (auto& s : shown) {
+    GlymmerView* view = s->view;
+    if (!view || s->gone || !s->drawable || !view->MainMonitorOnly) continue;
+    bool main = view->window()->screen()->screenNumber() == mainScreen()->screenNumber();
+    if (main == view->ThisScreenIsOn) continue;
+    if (options.verbose)
+      std::fprintf(stderr, "glymmer: view %d %s\n", s->number,
+                   main ? "draws: its screen is main now" : "is main no more");
+    view->startAnimation();
+  }
 }
 
 bool OnScreenEngine::OpenWindowView(bool preview) {
@@ -467,6 +485,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             if (!OpenOutputView(output))
               std::fprintf(stderr, "glymmer: no view on the new output %s\n", output.name.c_str());
           }
+      if (followsOutputs) FollowMain();
       break;
     case WindowEvent::kOutputRemoved:
       pointerKnown = false;
@@ -478,6 +497,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             RemoveView(each.get());
             break;
           }
+      if (followsOutputs) FollowMain();
       break;
     case WindowEvent::kLost:
       lost = true;
