@@ -454,6 +454,9 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
         if (options.verbose)
           std::fprintf(stderr, "glymmer: view %d: window resized to %dx%d\n", s->number, e.width,
                        e.height);
+        // A view that does not draw shows black at the new size, or the
+        // desktop would show beside it.
+        if (!s->view->isAnimating() || !s->drawable) display->PaintBlack(s->window);
       }
       break;
     case WindowEvent::kClose:

@@ -169,11 +169,12 @@ std::string WaylandSystem::Describe(const NSWindow& window) {
 }
 
 bool WaylandSystem::MakeBlackBuffer(Surface* s) {
-  if (s->black) return true;
-  if (!shm) return false;
-  // One black pixel, stretched by the viewport; a whole logical-size buffer
-  // where there is no viewport.
-  int width = s->viewport ? 1 : s->width, height = s->viewport ? 1 : s->height;
+  // One black pixel, stretched by the viewport; where there is no viewport,
+  // a buffer of the surface's size in device pixels, at its buffer scale.
+  int width = s->viewport ? 1 : s->width * s->scale;
+  int height = s->viewport ? 1 : s->height * s->scale;
+  if (s->black && width == s->blackWidth && height == s->blackHeight) return true;
+  if (!shm || width < 1 || height < 1) return false;
   size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   int fd = memfd_create("glymmer-black", MFD_CLOEXEC);
   if (fd < 0) return false;
@@ -183,17 +184,28 @@ bool WaylandSystem::MakeBlackBuffer(Surface* s) {
     return false;
   }
   wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<int32_t>(bytes));
-  s->black = wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
+  wl_buffer* black =
+      wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
   wl_shm_pool_destroy(pool);
   close(fd);
-  return s->black != nullptr;
+  if (!black) return false;
+  // The compositor keeps what it was shown of the old one.
+  if (s->black) wl_buffer_destroy(s->black);
+  s->black = black;
+  s->blackWidth = width;
+  s->blackHeight = height;
+  return true;
 }
 
 void WaylandSystem::PaintBlack(const NSWindow& window) {
   Surface* s = FindSurface(window.nativeWindow);
   if (!s || lost || !MakeBlackBuffer(s)) return;
-  if (s->viewport) wp_viewport_set_destination(s->viewport, s->width, s->height);
-  wl_surface_set_buffer_scale(s->surface, 1);
+  // Over the whole surface at its size now, and at the buffer scale that
+  // the view's own frames use, should it draw again.
+  if (s->viewport)
+    wp_viewport_set_destination(s->viewport, s->width, s->height);
+  else
+    wl_surface_set_buffer_scale(s->surface, s->scale);
   wl_surface_attach(s->surface, s->black, 0, 0);
   wl_surface_damage(s->surface, 0, 0, INT32_MAX, INT32_MAX);
   wl_surface_commit(s->surface);

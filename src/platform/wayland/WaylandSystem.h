@@ -105,6 +105,7 @@ struct Surface {
   wp_viewport* viewport = nullptr;
   wl_egl_window* eglWindow = nullptr;
   wl_buffer* black = nullptr;
+  int blackWidth = 0, blackHeight = 0;      // its size in buffer pixels
   int width = 0, height = 0;                // logical size
   int pendingWidth = 0, pendingHeight = 0;  // from the toplevel's configure
   int scale = 1;
