@@ -105,6 +105,9 @@ void WaylandSystem::Global(wl_registry* r, uint32_t name, const char* interface,
     for (auto& o : outputs) WatchOutput(o.get());
   } else if (i == wp_viewporter_interface.name) {
     viewporter = Bind<wp_viewporter>(r, name, &wp_viewporter_interface, version, 1);
+  } else if (i == wp_fractional_scale_manager_v1_interface.name) {
+    fractionalScales = Bind<wp_fractional_scale_manager_v1>(
+        r, name, &wp_fractional_scale_manager_v1_interface, version, 1);
 #if GLYMMER_HAVE_LAYER_SHELL
   } else if (i == zwlr_layer_shell_v1_interface.name) {
     layerShell = Bind<zwlr_layer_shell_v1>(r, name, &zwlr_layer_shell_v1_interface, version, 3);
@@ -275,6 +278,7 @@ void WaylandSystem::Disconnect() {
   if (decorations) zxdg_decoration_manager_v1_destroy(decorations);
   if (outputManager) zxdg_output_manager_v1_destroy(outputManager);
   if (viewporter) wp_viewporter_destroy(viewporter);
+  if (fractionalScales) wp_fractional_scale_manager_v1_destroy(fractionalScales);
 #if GLYMMER_HAVE_LAYER_SHELL
   if (layerShell) zwlr_layer_shell_v1_destroy(layerShell);
 #endif
@@ -286,6 +290,7 @@ void WaylandSystem::Disconnect() {
   decorations = nullptr;
   outputManager = nullptr;
   viewporter = nullptr;
+  fractionalScales = nullptr;
   layerShell = nullptr;
   wmBase = nullptr;
   shm = nullptr;

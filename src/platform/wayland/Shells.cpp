@@ -80,6 +80,12 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
   // A viewport maps the buffer onto the logical size whatever the scale; a
   // plain buffer scale does where there is none.
   if (viewporter) s->viewport = wp_viewporter_get_viewport(viewporter, s->surface);
+  // The compositor's preferred scale, where it says one (fractional scales
+  // need the viewport).
+  if (s->viewport && fractionalScales) {
+    s->fractional = wp_fractional_scale_manager_v1_get_fractional_scale(fractionalScales, s->surface);
+    wp_fractional_scale_v1_add_listener(s->fractional, FractionalScaleListener(), s);
+  }
 
   if (output) {
     s->output = output->global;
@@ -138,7 +144,9 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
     DestroySurface(s);
     return false;
   }
-  s->eglWindow = wl_egl_window_create(s->surface, s->width * s->scale, s->height * s->scale);
+  int pixelWidth = 0, pixelHeight = 0;
+  BufferSize(s, &pixelWidth, &pixelHeight);
+  s->eglWindow = wl_egl_window_create(s->surface, pixelWidth, pixelHeight);
   if (!s->eglWindow) {
     std::fprintf(stderr, "glymmer: cannot make an EGL window for the Wayland surface\n");
     DestroySurface(s);

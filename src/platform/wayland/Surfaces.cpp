@@ -33,6 +33,16 @@ const wl_surface_listener* SurfaceListener() {
   return &listener;
 }
 
+const wp_fractional_scale_v1_listener* FractionalScaleListener() {
+  static const wp_fractional_scale_v1_listener listener = {
+      [](void* data, wp_fractional_scale_v1*, uint32_t scale) {
+        Surface* s = static_cast<Surface*>(data);
+        s->preferredScale = static_cast<int>(std::min(scale, 120u * 16));
+        s->system->Rescale(s);
+      }};
+  return &listener;
+}
+
 namespace {
 
 const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callback, uint32_t) {
@@ -85,16 +95,35 @@ void WaylandSystem::Rescale(Surface* s) {
     for (uint32_t global : s->entered)
       if (Output* o = FindOutput(global)) scale = std::max(scale, o->scale);
   }
-  if (scale < 1 || scale == s->scale) return;
-  s->scale = scale;
+  if (scale >= 1) s->scale = scale;
+  // The buffer's size may follow the output's mode or the preferred scale
+  // whatever the integer scale did; the view hears of a new size once.
   ApplySize(s);
+}
+
+void WaylandSystem::BufferSize(Surface* s, int* width, int* height) {
+  // Without a viewport the buffer is a whole multiple of the logical size, so
+  // that the buffer scale divides it.
+  *width = s->width * s->scale;
+  *height = s->height * s->scale;
+  if (!s->viewport) return;
+  // With one the buffer may be any size. A surface that covers an output
+  // draws the output's own pixels: at a fractional scale the integer scale
+  // would draw more than the panel has, and the compositor would shrink them.
+  Output* o = s->Covers() ? FindOutput(s->output) : nullptr;
+  if (o && o->PixelWidth() > 0 && o->PixelHeight() > 0) {
+    *width = o->PixelWidth();
+    *height = o->PixelHeight();
+  } else if (s->preferredScale > 0) {
+    *width = std::max(1, (s->width * s->preferredScale + 60) / 120);
+    *height = std::max(1, (s->height * s->preferredScale + 60) / 120);
+  }
 }
 
 void WaylandSystem::ApplySize(Surface* s) {
   if (!s->eglWindow || s->width < 1 || s->height < 1) return;
-  // The buffer is in device pixels, a whole multiple of the logical size, so
-  // the scale always divides it.
-  int pixelWidth = s->width * s->scale, pixelHeight = s->height * s->scale;
+  int pixelWidth = 0, pixelHeight = 0;
+  BufferSize(s, &pixelWidth, &pixelHeight);
   wl_egl_window_resize(s->eglWindow, pixelWidth, pixelHeight, 0, 0);
   if (s->viewport)
     wp_viewport_set_destination(s->viewport, s->width, s->height);
@@ -120,6 +149,7 @@ void WaylandSystem::DestroySurface(Surface* s) {
   if (pointerFocus == s) pointerFocus = nullptr;
   if (s->frame) wl_callback_destroy(s->frame);
   if (s->eglWindow) wl_egl_window_destroy(s->eglWindow);
+  if (s->fractional) wp_fractional_scale_v1_destroy(s->fractional);
   if (s->viewport) wp_viewport_destroy(s->viewport);
   if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
   if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
@@ -154,8 +184,10 @@ void WaylandSystem::CloseSurface(NSWindow* window) {
 bool WaylandSystem::SurfaceSize(const NSWindow& window, NSSize* size) {
   Surface* s = FindSurface(window.nativeWindow);
   if (!s) return false;
-  size->width = s->width * s->scale;
-  size->height = s->height * s->scale;
+  int width = 0, height = 0;
+  BufferSize(s, &width, &height);
+  size->width = width;
+  size->height = height;
   return true;
 }
 
@@ -164,7 +196,12 @@ std::string WaylandSystem::Describe(const NSWindow& window) {
   Surface* s = FindSurface(window.nativeWindow);
   if (s && s->Covers())
     if (Output* o = FindOutput(s->output)) text += " on output " + (o->name.empty() ? "?" : o->name);
-  if (s && s->scale > 1) text += ", scale " + std::to_string(s->scale);
+  if (s && s->width > 0 && s->reportedWidth != s->width) {
+    char scale[32];
+    std::snprintf(scale, sizeof scale, ", scale %.3g",
+                  static_cast<double>(s->reportedWidth) / s->width);
+    text += scale;
+  }
   return text;
 }
 
