@@ -360,13 +360,19 @@ bool WaylandSystem::ClaimSaver() {
   // saver would only double the work under the first.
   const char* folder = std::getenv("XDG_RUNTIME_DIR");
   const char* name = std::getenv("WAYLAND_DISPLAY");
-  std::string path = std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" +
-                     (name && *name && !std::strchr(name, '/') ? name : "wayland-0") + ".lock";
+  if (!name || !*name) name = "wayland-0";
+  // A display named by its socket's path gets that whole path, made a file
+  // name, so that compositors in different folders do not share a lock.
+  std::string lockName = name;
+  for (char& c : lockName)
+    if (c == '/') c = '_';
+  std::string path =
+      std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" + lockName + ".lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return true;  // no place for a lock: nothing to refuse on
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name ? name : "wayland-0");
+    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name);
     return false;
   }
   saverLock = fd;

@@ -136,6 +136,14 @@ void WaylandSystem::ApplySize(Surface* s) {
   if (pixelWidth == s->reportedWidth && pixelHeight == s->reportedHeight) return;
   s->reportedWidth = pixelWidth;
   s->reportedHeight = pixelHeight;
+  // A change that comes in parts (an output's scale, then the configure
+  // with its new logical size) sets the view up once.
+  for (WindowEvent& queued : events)
+    if (queued.kind == WindowEvent::kResize && queued.window == s->id) {
+      queued.width = pixelWidth;
+      queued.height = pixelHeight;
+      return;
+    }
   WindowEvent e;
   e.kind = WindowEvent::kResize;
   e.window = s->id;
