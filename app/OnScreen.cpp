@@ -311,8 +311,11 @@ bool OnScreenEngine::OpenOutputViews() {
       options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
   if (!display->Supports(kind)) return false;
   if (kind == SurfaceKind::kSaverLayer && !display->ClaimSaver()) return false;
+  // An output that fails (it went away meanwhile, say) is left out; the
+  // others still get their views.
   for (const DisplayOutput& output : display->Outputs())
-    if (!OpenOutputView(output)) return false;
+    if (!OpenOutputView(output))
+      std::fprintf(stderr, "glymmer: no view on output %s\n", output.name.c_str());
   if (shown.empty()) {
     std::fprintf(stderr, "glymmer: the display has no output to show on\n");
     return false;

@@ -50,6 +50,7 @@ const zwlr_layer_surface_v1_listener kLayerListener = {
       // The compositor took the surface away (its output went, or was turned
       // off): the view in it must go.
       Surface* s = static_cast<Surface*>(data);
+      s->closed = true;
       WindowEvent e;
       e.kind = WindowEvent::kDestroyed;
       e.window = s->id;
@@ -129,15 +130,24 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
   }
   wl_surface_commit(s->surface);
 
-  // No buffer may be attached before the first configure.
+  // No buffer may be attached before the first configure. The wait reads
+  // everything the compositor sends: the output may go meanwhile, and its
+  // record with it.
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  while (!s->configured && !lost) {
+  while (!s->configured && !s->closed && !lost) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     long waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     if (waited >= kConfigureTimeoutMs) break;
     Pump(static_cast<int>(kConfigureTimeoutMs - waited));
+  }
+  if (request.kind != SurfaceKind::kWindow) output = FindOutput(request.output);
+  if (!lost && (s->closed || (request.kind != SurfaceKind::kWindow && !output))) {
+    std::fprintf(stderr, "glymmer: output %u went away while its surface was made\n",
+                 request.output);
+    DestroySurface(s);
+    return false;
   }
   if (!s->configured) {
     if (!lost) std::fprintf(stderr, "glymmer: the Wayland compositor did not configure the surface\n");

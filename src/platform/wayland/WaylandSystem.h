@@ -120,6 +120,7 @@ struct Surface {
   double frameSentAt = 0;        // when (monotonic seconds)
   bool hidden = false;
   bool configured = false;
+  bool closed = false;  // the compositor took the surface away
   std::vector<uint32_t> entered;  // outputs the surface is shown on
 
   bool Covers() const { return kind == SurfaceKind::kFullScreen || kind == SurfaceKind::kSaverLayer; }
