@@ -110,8 +110,15 @@ void WaylandSystem::BufferSize(Surface* s, int* width, int* height) {
   // With one the buffer may be any size. A surface that covers an output
   // draws the output's own pixels: at a fractional scale the integer scale
   // would draw more than the panel has, and the compositor would shrink them.
+  // So it does whatever its logical size while the output's shape is kept
+  // (a new scale comes in two parts, the output's and the configure's), but
+  // not when the compositor gave it another shape.
   Output* o = s->Covers() ? FindOutput(s->output) : nullptr;
-  if (o && o->PixelWidth() > 0 && o->PixelHeight() > 0) {
+  if (o && o->PixelWidth() > 0 && o->PixelHeight() > 0 && o->LogicalWidth() > 0 &&
+      o->LogicalHeight() > 0 &&
+      std::labs(static_cast<long>(s->width) * o->LogicalHeight() -
+                static_cast<long>(s->height) * o->LogicalWidth()) <=
+          std::max(o->LogicalWidth(), o->LogicalHeight())) {
     *width = o->PixelWidth();
     *height = o->PixelHeight();
   } else if (s->preferredScale > 0) {
