@@ -110,9 +110,9 @@ void WaylandSystem::BufferSize(Surface* s, int* width, int* height) {
   // With one the buffer may be any size. A surface that covers an output
   // draws the output's own pixels: at a fractional scale the integer scale
   // would draw more than the panel has, and the compositor would shrink them.
-  // So it does whatever its logical size while the output's shape is kept
-  // (a new scale comes in two parts, the output's and the configure's), but
-  // not when the compositor gave it another shape.
+  // It does so while its logical size has the output's shape, also between
+  // the two parts of a new scale (the output's description, the configure);
+  // given another shape by the compositor, it draws its own size.
   Output* o = s->Covers() ? FindOutput(s->output) : nullptr;
   if (o && o->PixelWidth() > 0 && o->PixelHeight() > 0 && o->LogicalWidth() > 0 &&
       o->LogicalHeight() > 0 &&

@@ -112,7 +112,7 @@ struct Surface {
   int blackWidth = 0, blackHeight = 0;      // its size in buffer pixels
   int width = 0, height = 0;                // logical size
   int pendingWidth = 0, pendingHeight = 0;  // from the toplevel's configure
-  int scale = 1;              // integer buffer scale, where there is no viewport
+  int scale = 1;              // the outputs' integer scale (the buffer scale without a viewport)
   int preferredScale = 0;     // the compositor's fractional scale in 120ths; 0: none said
   int reportedWidth = 0, reportedHeight = 0;  // drawable size the engine knows
   wl_callback* frame = nullptr;  // asked for the next or last frame; done once it was shown
