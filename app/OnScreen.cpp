@@ -149,6 +149,7 @@ private:
   Shown* OpenView(const SurfaceRequest& request);
   Shown* AddView(const NSWindow& window, bool ownWindow, NSSize size, bool preview);
   void RemoveView(Shown* s);
+  void FollowMain();
   bool EndsOnInput() const;
   void Loop();
   void Handle(const WindowEvent& e);
@@ -234,6 +235,23 @@ void OnScreenEngine::RemoveView(Shown* s) {
     }
 }
 
+// The main role follows the outputs: when the main output goes, another one
+// takes it, and the one named main takes it back when it returns. Starting a
+// view again decides its screen anew: a view whose screen became main draws,
+// one whose screen is main no more goes black.
+void OnScreenEngine::FollowMain() {
+  for (auto& s : shown) {
+    GlymmerView* view = s->view;
+    if (!view || s->gone || !s->drawable || !view->MainMonitorOnly) continue;
+    bool main = view->window()->screen()->screenNumber() == mainScreen()->screenNumber();
+    if (main == view->ThisScreenIsOn) continue;
+    if (options.verbose)
+      std::fprintf(stderr, "glymmer: view %d %s\n", s->number,
+                   main ? "draws: its screen is main now" : "is main no more");
+    view->startAnimation();
+  }
+}
+
 bool OnScreenEngine::OpenWindowView(bool preview) {
   const Screen* main = mainScreen();
   NSRect rect = NSMakeRect(0, 0, preview ? 320 : 960, preview ? 200 : 540);
@@ -293,8 +311,11 @@ bool OnScreenEngine::OpenOutputViews() {
       options.mode == RunMode::Saver ? SurfaceKind::kSaverLayer : SurfaceKind::kFullScreen;
   if (!display->Supports(kind)) return false;
   if (kind == SurfaceKind::kSaverLayer && !display->ClaimSaver()) return false;
+  // An output that fails (it went away meanwhile, say) is left out; the
+  // others still get their views.
   for (const DisplayOutput& output : display->Outputs())
-    if (!OpenOutputView(output)) return false;
+    if (!OpenOutputView(output))
+      std::fprintf(stderr, "glymmer: no view on output %s\n", output.name.c_str());
   if (shown.empty()) {
     std::fprintf(stderr, "glymmer: the display has no output to show on\n");
     return false;
@@ -418,7 +439,8 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
       break;
     case WindowEvent::kMotion:
       if (endsOnInput) {
-        if (!pointerKnown) {
+        // Only motion from a reference point counts as travel.
+        if (!pointerKnown || e.newReference) {
           pointerX = e.rootX;
           pointerY = e.rootY;
           pointerKnown = true;
@@ -435,6 +457,9 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
         if (options.verbose)
           std::fprintf(stderr, "glymmer: view %d: window resized to %dx%d\n", s->number, e.width,
                        e.height);
+        // A view that does not draw shows black at the new size, or the
+        // desktop would show beside it.
+        if (!s->view->isAnimating() || !s->drawable) display->PaintBlack(s->window);
       }
       break;
     case WindowEvent::kClose:
@@ -456,6 +481,8 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
         display->PaintBlack(s->window);
       break;
     case WindowEvent::kOutputAdded:
+      // The desktop's coordinates may shift under the pointer.
+      pointerKnown = false;
       if (followsOutputs)
         for (const DisplayOutput& output : display->Outputs())
           if (output.id == e.output) {
@@ -464,8 +491,10 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             if (!OpenOutputView(output))
               std::fprintf(stderr, "glymmer: no view on the new output %s\n", output.name.c_str());
           }
+      if (followsOutputs) FollowMain();
       break;
     case WindowEvent::kOutputRemoved:
+      pointerKnown = false;
       if (followsOutputs)
         for (auto& each : shown)
           if (each->output == e.output) {
@@ -474,6 +503,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             RemoveView(each.get());
             break;
           }
+      if (followsOutputs) FollowMain();
       break;
     case WindowEvent::kLost:
       lost = true;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +52,25 @@ void EndWithin(unsigned seconds, int status) {
 // --detach: the write end of the pipe on which the detached process tells
 // the one that started it whether its views came up; -1 when not detached.
 static int gReadyPipe = -1;
+// --detach --verbose: the file the detached process's messages go to once it
+// has reported; empty: they go nowhere.
+static std::string gDetachedLog;
+
+// The caller may be reading standard output and error to their end
+// (out=$(glymmer --saver --detach)): once it has its answer, they go to the
+// log file or to /dev/null, so that the caller's command ends.
+static void LeaveCallersOutput() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int fd = -1;
+  if (!gDetachedLog.empty())
+    fd = open(gDetachedLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  dup2(fd, STDOUT_FILENO);
+  dup2(fd, STDERR_FILENO);
+  close(fd);
+}
 
 void ReportStarted(bool started) {
   if (gReadyPipe < 0) return;
@@ -59,12 +79,15 @@ void ReportStarted(bool started) {
   (void)written;
   close(gReadyPipe);
   gReadyPipe = -1;
+  if (started) LeaveCallersOutput();
 }
 
 // Goes on in a new process of its own session; this one waits until the new
-// one says whether it started, and ends with 0 or 1 accordingly. The fork
-// comes before anything starts a thread (the GL driver does).
-static bool Detach(int* status) {
+// one says whether it started, and ends with 0 or 1 accordingly; a stop
+// signal ends the wait at once, and the new process with it (status 128 plus
+// the signal). The fork comes before anything starts a thread (the GL driver
+// does).
+static bool Detach(bool verbose, int* status) {
   int ready[2];
   if (pipe(ready) != 0) return false;
   pid_t child = fork();
@@ -75,17 +98,46 @@ static bool Detach(int* status) {
   }
   if (child > 0) {
     close(ready[1]);
-    char answer = 1;
-    ssize_t got;
+    // The stop signals are let in only while the wait sleeps, so that one
+    // cannot slip in between the check and the wait.
+    sigset_t stops, waiting;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &stops, &waiting);
+    sigdelset(&waiting, SIGINT);
+    sigdelset(&waiting, SIGTERM);
+    sigdelset(&waiting, SIGUSR1);
+    pollfd p{ready[0], POLLIN, 0};
+    int polled;
     do {
-      got = read(ready[0], &answer, 1);
-    } while (got < 0 && errno == EINTR);
+      polled = ppoll(&p, 1, nullptr, &waiting);
+    } while (polled < 0 && errno == EINTR && !gStopSignal);
+    if (gStopSignal) {
+      // Whoever stops the command stops the saver it was starting.
+      kill(child, gStopSignal);
+      alarm(0);
+      close(ready[0]);
+      *status = 128 + gStopSignal;
+      return true;
+    }
+    char answer = 1;
+    ssize_t got = polled > 0 ? read(ready[0], &answer, 1) : -1;
     close(ready[0]);
     *status = got == 1 ? answer : 1;
     return true;
   }
   close(ready[0]);
   gReadyPipe = ready[1];
+  // A caller that closed its end of a pipe never ends the saver.
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (verbose && runtime && *runtime) gDetachedLog = std::string(runtime) + "/glymmer.log";
   setsid();
   int devnull = open("/dev/null", O_RDONLY);
   if (devnull >= 0) {
@@ -163,10 +215,12 @@ int main(int argc, char** argv) {
       onScreen.mode = mode;
       int status = 0;
       if (options.detach && mode != RunMode::Hack) {
-        if (Detach(&status)) return status;
+        if (Detach(options.verbose, &status)) return status;
         if (options.verbose && gReadyPipe >= 0)
-          std::fprintf(stderr, "glymmer: goes on in the background as process %d\n",
-                       static_cast<int>(getpid()));
+          std::fprintf(stderr, "glymmer: goes on in the background as process %d; once up, %s%s\n",
+                       static_cast<int>(getpid()),
+                       gDetachedLog.empty() ? "it says no more" : "its messages go to ",
+                       gDetachedLog.c_str());
       }
       return RunOnScreen(onScreen);
     }

@@ -8,10 +8,12 @@
 # The window mode; full screen on two outputs (with and without the
 # main-monitor-only rule, a view out of sight pausing); the saver started by
 # a real swayidle over ordinary windows; pointer travel, keys, clicks and
-# SIGTERM ending them; a detached saver and a second one refused; a scale-2
-# output drawn at its full pixel size; outputs removed and added under the
-# saver (a nested sway whose outputs are windows of the first); and the
-# compositor killed under the saver.
+# SIGTERM ending them; a detached saver under a caller that captures its
+# output, and a second one refused; scale-2 and scale-1.5 outputs drawn at
+# their own pixel size; outputs removed and added under the saver (a nested
+# sway whose outputs are windows of the first), with a mouse that stays
+# plugged in, and the main role moving between them; and the compositor
+# killed under the saver.
 #
 # Run as root, sway (which refuses root) and every client run as "nobody".
 # Exit status 77 (a skip) only where sway cannot start at all.
@@ -192,35 +194,51 @@ for _ in $(seq 100); do [ -s "$work/shots/status" ] && break; sleep 0.1; done
 grep -q "view 2 destroyed" "$log" || fail "the saver did not end in order"
 kill "$idle_pid"
 
-# A scale-2 output: the saver draws it at its full pixel size. Detached, the
-# command ends once the saver is up; a second saver is refused; SIGTERM ends
-# the first in order.
+# Scale-1.5 and scale-2 outputs (each 320x240 in logical units): the saver
+# draws each at the output's own pixel size. Detached under a caller that
+# captures its output, the command ends once the saver is up, and the saver
+# tells its log file; a second saver is refused; SIGTERM ends the first in
+# order.
+msg "$wl" "$ipc" output HEADLESS-1 resolution 480x360 scale 1.5
 msg "$wl" "$ipc" output HEADLESS-2 resolution 640x480 scale 2
-log=$work/scaled.log
-as "$wl" "$glymmer" --saver --detach --verbose >"$log" 2>&1 || fail "the detached saver did not start"
-saver_pid=$(sed -n 's/.*in the background as process \([0-9]*\).*/\1/p' "$log")
+log=$runtime/glymmer.log
+rm -f "$log"
+{ as "$wl" "$glymmer" --saver --detach --verbose; echo "status $?"; } 2>&1 | cat >"$work/detached.out" &
+capture=$!
+# The saver opens its log as it lets go of the caller's output.
+for _ in $(seq 100); do [ -e "$log" ] && break; sleep 0.1; done
+wait_end "$capture" 1 || fail "a caller that captures the detached saver's output still waits"
+grep -q "status 0" "$work/detached.out" || fail "the detached saver did not start: $(cat "$work/detached.out")"
+saver_pid=$(sed -n 's/.*in the background as process \([0-9]*\).*/\1/p' "$work/detached.out")
 [ -n "$saver_pid" ] || fail "the detached saver does not say its process"
 pids+=("$saver_pid")
 status=0
 as "$wl" "$glymmer" --saver >"$work/second.log" 2>&1 || status=$?
 [ "$status" -eq 1 ] && grep -q "a saver already runs" "$work/second.log" ||
   fail "a second saver was not refused (status $status)"
+wait_for "view 1: OpenGL set up for 480x360"
 wait_for "view 2: OpenGL set up for 640x480"
-# Sharp steps are counted once the letters have faded in.
-for _ in $(seq 50); do
-  wait_lit "$wl" HEADLESS-2
-  above lit "$shot" 0.06 && break
-  sleep 0.2
+for output in HEADLESS-1:480x360 HEADLESS-2:640x480; do
+  # Sharp steps are counted once the letters have faded in.
+  for _ in $(seq 50); do
+    wait_lit "$wl" "${output%:*}"
+    above lit "$shot" 0.06 && break
+    sleep 0.2
+  done
+  case $shot in "${output#*:}"*) ;; *) fail "${output%:*} is not ${output#*:}: $shot" ;; esac
+  above fine "$shot" 0.3 || fail "${output%:*} shows a picture drawn at another size: $shot"
 done
-case $shot in 640x480*) ;; *) fail "the scale-2 output is not 640x480: $shot" ;; esac
-above fine "$shot" 0.3 || fail "the scale-2 output shows a doubled half-size picture: $shot"
 kill -TERM "$saver_pid"
 for _ in $(seq 100); do kill -0 "$saver_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$saver_pid" 2>/dev/null && fail "SIGTERM does not end the saver"
 grep -q "view 2 destroyed" "$log" || fail "SIGTERM did not end the saver in order"
+msg "$wl" "$ipc" output HEADLESS-1 resolution 320x240 scale 1
 
 # Outputs removed and added under the saver: a nested sway whose outputs are
-# windows of the first; closing one removes that output.
+# windows of the first; closing one removes that output. A mouse stays
+# plugged in, over WL-2 (focus warps the pointer to the output's centre):
+# unplugging the output under it makes the compositor move it, which is no
+# travel.
 cat >"$work/nested.conf" <<EOF
 output WL-1 resolution 320x240
 output WL-2 resolution 320x240
@@ -231,11 +249,17 @@ start_sway nested WLR_BACKENDS=wayland WLR_WL_OUTPUTS=2 WAYLAND_DISPLAY="$wl" ||
 nested=$sway_display
 nested_pid=$sway_pid
 nested_ipc=$sway_socket
+run_as "$nested" "$helper" mouse &
+pids+=($!)
+sleep 0.5
+msg "$nested" "$nested_ipc" focus output WL-2
 glymmer_on "$nested" "$work/removed.log" --saver --verbose
 wait_for "view 2: OpenGL set up"
 msg "$wl" "$ipc" '[title="wlroots - WL-2"]' kill
 wait_for "view 2 destroyed"
 grep -q "the output of view 2 went away" "$log" || fail "the saver did not see the output go"
+sleep 0.3
+kill -0 "$glymmer_pid" 2>/dev/null || fail "unplugging the output under the pointer ended the saver"
 wait_lit "$nested" WL-1
 first=$shot
 sleep 0.3
@@ -248,6 +272,30 @@ grep -q "output WL-3 appeared" "$log" || fail "the new output was not seen: $(ta
 kill -TERM "$glymmer_pid"
 wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
 [ "$status" -eq 0 ] || fail "the saver that lost an output ended with status $status"
+
+# Main monitor only (outputs WL-1 and WL-3 now): when the main output goes,
+# the other one draws; an output named main takes the role when it comes,
+# and the one that loses it is black, wholly, also once it is resized.
+glymmer_on "$nested" "$work/main-moves.log" --saver --main-monitor-only --main-output WL-4 --verbose
+wait_for "view 2 stays black"
+msg "$wl" "$ipc" '[title="wlroots - WL-1"]' kill
+wait_for "view 2 draws: its screen is main now"
+wait_lit "$nested" WL-3
+msg "$nested" "$nested_ipc" create_output
+wait_for "view 2 is main no more"
+wait_lit "$nested" WL-4
+before=$(shot "$nested" WL-3)
+msg "$wl" "$ipc" '[title="wlroots - WL-3"]' floating enable
+for _ in $(seq 50); do
+  shot=$(shot "$nested" WL-3) || true
+  [ "${shot%% *}" != "${before%% *}" ] && ! above lit "$shot" 0 && break
+  sleep 0.2
+done
+[ "${shot%% *}" != "${before%% *}" ] || fail "WL-3 was not resized: $shot"
+above lit "$shot" 0 && fail "WL-3, main no more and resized, is not wholly black: $shot"
+kill -TERM "$glymmer_pid"
+wait_end "$glymmer_pid" 10 || fail "SIGTERM does not end the saver"
+[ "$status" -eq 0 ] || fail "the saver whose main output moved ended with status $status"
 
 # The compositor killed under the saver: it ends by itself, soon, with 1.
 glymmer_on "$nested" "$work/killed.log" --saver --verbose

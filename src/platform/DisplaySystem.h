@@ -33,6 +33,9 @@ struct WindowEvent {
   unsigned long window = 0;  // the surface it happened to (NSWindow::nativeWindow)
   bool escape = false;
   int rootX = 0, rootY = 0;
+  // kMotion: the pointer got there without travelling (it entered a surface,
+  // or the outputs changed under it): a new reference point for travel.
+  bool newReference = false;
   int width = 0, height = 0;
   uint32_t output = 0;
 };

@@ -3,6 +3,9 @@
 //   glymmer-wl-helper pointer DX DY [click]   moves the pointer by (DX, DY)
 //                                              through a virtual pointer
 //                                              (and clicks)
+//   glymmer-wl-helper mouse                    holds a virtual pointer until
+//                                              SIGTERM: a mouse that stays
+//                                              plugged in
 //   glymmer-wl-helper window RRGGBB           shows an ordinary window of
 //                                              one colour until SIGTERM
 //
@@ -83,6 +86,21 @@ int MovePointer(wl_display* display, Globals& g, int dx, int dy, bool click) {
 
 volatile std::sig_atomic_t stop = 0;
 
+int HoldPointer(wl_display* display, Globals& g) {
+  if (!g.pointers) {
+    std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no virtual pointer\n");
+    return 1;
+  }
+  zwlr_virtual_pointer_v1* p = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.pointers, g.seat);
+  std::signal(SIGTERM, [](int) { stop = 1; });
+  std::signal(SIGINT, [](int) { stop = 1; });
+  while (!stop && wl_display_dispatch(display) >= 0) {
+  }
+  zwlr_virtual_pointer_v1_destroy(p);
+  wl_display_roundtrip(display);
+  return 0;
+}
+
 struct Window {
   Globals* g = nullptr;
   wl_surface* surface = nullptr;
@@ -160,8 +178,9 @@ int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "";
   bool pointer = what == "pointer" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "click"));
   bool window = what == "window" && argc == 3 && std::strlen(argv[2]) == 6;
-  if (!pointer && !window) {
-    std::fprintf(stderr, "usage: glymmer-wl-helper pointer DX DY [click] | window RRGGBB\n");
+  bool mouse = what == "mouse" && argc == 2;
+  if (!pointer && !window && !mouse) {
+    std::fprintf(stderr, "usage: glymmer-wl-helper pointer DX DY [click] | mouse | window RRGGBB\n");
     return 2;
   }
   wl_display* display = wl_display_connect(nullptr);
@@ -174,6 +193,7 @@ int main(int argc, char** argv) {
   wl_registry_add_listener(registry, &kRegistry, &g);
   wl_display_roundtrip(display);
   int status = pointer ? MovePointer(display, g, std::atoi(argv[2]), std::atoi(argv[3]), argc == 5)
+               : mouse ? HoldPointer(display, g)
                        : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)));
   if (g.pointers) zwlr_virtual_pointer_manager_v1_destroy(g.pointers);
   if (g.wmBase) xdg_wm_base_destroy(g.wmBase);

@@ -105,6 +105,9 @@ void WaylandSystem::Global(wl_registry* r, uint32_t name, const char* interface,
     for (auto& o : outputs) WatchOutput(o.get());
   } else if (i == wp_viewporter_interface.name) {
     viewporter = Bind<wp_viewporter>(r, name, &wp_viewporter_interface, version, 1);
+  } else if (i == wp_fractional_scale_manager_v1_interface.name) {
+    fractionalScales = Bind<wp_fractional_scale_manager_v1>(
+        r, name, &wp_fractional_scale_manager_v1_interface, version, 1);
 #if GLYMMER_HAVE_LAYER_SHELL
   } else if (i == zwlr_layer_shell_v1_interface.name) {
     layerShell = Bind<zwlr_layer_shell_v1>(r, name, &zwlr_layer_shell_v1_interface, version, 3);
@@ -132,6 +135,7 @@ void WaylandSystem::WatchOutput(Output* o) {
 void WaylandSystem::OutputDone(Output* o) {
   o->done = true;
   if (!ready) return;  // Connect announces the first ones together
+  outputsMoved = true;
   if (!o->announced) {
     o->announced = true;
     o->number = nextNumber++;
@@ -161,6 +165,7 @@ void WaylandSystem::GlobalRemoved(uint32_t name) {
     else
       wl_output_destroy(o->output);
     outputs.erase(outputs.begin() + static_cast<long>(i));
+    outputsMoved = true;
     if (announced) {
       UpdateScreens();
       WindowEvent e;
@@ -273,6 +278,7 @@ void WaylandSystem::Disconnect() {
   if (decorations) zxdg_decoration_manager_v1_destroy(decorations);
   if (outputManager) zxdg_output_manager_v1_destroy(outputManager);
   if (viewporter) wp_viewporter_destroy(viewporter);
+  if (fractionalScales) wp_fractional_scale_manager_v1_destroy(fractionalScales);
 #if GLYMMER_HAVE_LAYER_SHELL
   if (layerShell) zwlr_layer_shell_v1_destroy(layerShell);
 #endif
@@ -284,6 +290,7 @@ void WaylandSystem::Disconnect() {
   decorations = nullptr;
   outputManager = nullptr;
   viewporter = nullptr;
+  fractionalScales = nullptr;
   layerShell = nullptr;
   wmBase = nullptr;
   shm = nullptr;
@@ -353,13 +360,19 @@ bool WaylandSystem::ClaimSaver() {
   // saver would only double the work under the first.
   const char* folder = std::getenv("XDG_RUNTIME_DIR");
   const char* name = std::getenv("WAYLAND_DISPLAY");
-  std::string path = std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" +
-                     (name && *name && !std::strchr(name, '/') ? name : "wayland-0") + ".lock";
+  if (!name || !*name) name = "wayland-0";
+  // A display named by its socket's path gets that whole path, made a file
+  // name, so that compositors in different folders do not share a lock.
+  std::string lockName = name;
+  for (char& c : lockName)
+    if (c == '/') c = '_';
+  std::string path =
+      std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" + lockName + ".lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return true;  // no place for a lock: nothing to refuse on
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name ? name : "wayland-0");
+    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name);
     return false;
   }
   saverLock = fd;

@@ -47,14 +47,14 @@ const wl_pointer_listener* PointerListener() {
       // No pointer over a screen-covering surface, as a saver should be.
       if (w->pointerFocus && w->pointerFocus->Covers())
         wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
-      w->PointerAt(w->pointerFocus, x, y);
+      w->PointerAt(w->pointerFocus, x, y, true);
     };
     l.leave = [](void* data, wl_pointer*, uint32_t, wl_surface*) {
       static_cast<WaylandSystem*>(data)->pointerFocus = nullptr;
     };
     l.motion = [](void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
       WaylandSystem* w = static_cast<WaylandSystem*>(data);
-      w->PointerAt(w->pointerFocus, x, y);
+      w->PointerAt(w->pointerFocus, x, y, false);
     };
     l.button = [](void* data, wl_pointer*, uint32_t, uint32_t, uint32_t, uint32_t state) {
       WaylandSystem* w = static_cast<WaylandSystem*>(data);
@@ -112,11 +112,15 @@ void WaylandSystem::Seat(uint32_t capabilities) {
   }
 }
 
-void WaylandSystem::PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y) {
+void WaylandSystem::PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y, bool entered) {
   // Desktop coordinates, so that crossing from one output's surface to
-  // another's is no travel by itself.
+  // another's is no travel by itself. Entering a surface is not travel
+  // either: the compositor puts the pointer where it likes when the output
+  // under it goes, and desktop coordinates shift when outputs change.
   WindowEvent e;
   e.kind = WindowEvent::kMotion;
+  e.newReference = entered || outputsMoved;
+  outputsMoved = false;
   e.window = s ? s->id : 0;
   e.rootX = wl_fixed_to_int(x);
   e.rootY = wl_fixed_to_int(y);

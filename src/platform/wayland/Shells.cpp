@@ -50,6 +50,7 @@ const zwlr_layer_surface_v1_listener kLayerListener = {
       // The compositor took the surface away (its output went, or was turned
       // off): the view in it must go.
       Surface* s = static_cast<Surface*>(data);
+      s->closed = true;
       WindowEvent e;
       e.kind = WindowEvent::kDestroyed;
       e.window = s->id;
@@ -80,6 +81,12 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
   // A viewport maps the buffer onto the logical size whatever the scale; a
   // plain buffer scale does where there is none.
   if (viewporter) s->viewport = wp_viewporter_get_viewport(viewporter, s->surface);
+  // The compositor's preferred scale, where it says one (fractional scales
+  // need the viewport).
+  if (s->viewport && fractionalScales) {
+    s->fractional = wp_fractional_scale_manager_v1_get_fractional_scale(fractionalScales, s->surface);
+    wp_fractional_scale_v1_add_listener(s->fractional, FractionalScaleListener(), s);
+  }
 
   if (output) {
     s->output = output->global;
@@ -123,22 +130,33 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
   }
   wl_surface_commit(s->surface);
 
-  // No buffer may be attached before the first configure.
+  // No buffer may be attached before the first configure. The wait reads
+  // everything the compositor sends: the output may go meanwhile, and its
+  // record with it.
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  while (!s->configured && !lost) {
+  while (!s->configured && !s->closed && !lost) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     long waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     if (waited >= kConfigureTimeoutMs) break;
     Pump(static_cast<int>(kConfigureTimeoutMs - waited));
   }
+  if (request.kind != SurfaceKind::kWindow) output = FindOutput(request.output);
+  if (!lost && (s->closed || (request.kind != SurfaceKind::kWindow && !output))) {
+    std::fprintf(stderr, "glymmer: output %u went away while its surface was made\n",
+                 request.output);
+    DestroySurface(s);
+    return false;
+  }
   if (!s->configured) {
     if (!lost) std::fprintf(stderr, "glymmer: the Wayland compositor did not configure the surface\n");
     DestroySurface(s);
     return false;
   }
-  s->eglWindow = wl_egl_window_create(s->surface, s->width * s->scale, s->height * s->scale);
+  int pixelWidth = 0, pixelHeight = 0;
+  BufferSize(s, &pixelWidth, &pixelHeight);
+  s->eglWindow = wl_egl_window_create(s->surface, pixelWidth, pixelHeight);
   if (!s->eglWindow) {
     std::fprintf(stderr, "glymmer: cannot make an EGL window for the Wayland surface\n");
     DestroySurface(s);

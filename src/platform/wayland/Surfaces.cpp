@@ -33,6 +33,16 @@ const wl_surface_listener* SurfaceListener() {
   return &listener;
 }
 
+const wp_fractional_scale_v1_listener* FractionalScaleListener() {
+  static const wp_fractional_scale_v1_listener listener = {
+      [](void* data, wp_fractional_scale_v1*, uint32_t scale) {
+        Surface* s = static_cast<Surface*>(data);
+        s->preferredScale = static_cast<int>(std::min(scale, 120u * 16));
+        s->system->Rescale(s);
+      }};
+  return &listener;
+}
+
 namespace {
 
 const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callback, uint32_t) {
@@ -85,16 +95,42 @@ void WaylandSystem::Rescale(Surface* s) {
     for (uint32_t global : s->entered)
       if (Output* o = FindOutput(global)) scale = std::max(scale, o->scale);
   }
-  if (scale < 1 || scale == s->scale) return;
-  s->scale = scale;
+  if (scale >= 1) s->scale = scale;
+  // The buffer's size may follow the output's mode or the preferred scale
+  // whatever the integer scale did; the view hears of a new size once.
   ApplySize(s);
+}
+
+void WaylandSystem::BufferSize(Surface* s, int* width, int* height) {
+  // Without a viewport the buffer is a whole multiple of the logical size, so
+  // that the buffer scale divides it.
+  *width = s->width * s->scale;
+  *height = s->height * s->scale;
+  if (!s->viewport) return;
+  // With one the buffer may be any size. A surface that covers an output
+  // draws the output's own pixels: at a fractional scale the integer scale
+  // would draw more than the panel has, and the compositor would shrink them.
+  // It does so while its logical size has the output's shape, also between
+  // the two parts of a new scale (the output's description, the configure);
+  // given another shape by the compositor, it draws its own size.
+  Output* o = s->Covers() ? FindOutput(s->output) : nullptr;
+  if (o && o->PixelWidth() > 0 && o->PixelHeight() > 0 && o->LogicalWidth() > 0 &&
+      o->LogicalHeight() > 0 &&
+      std::labs(static_cast<long>(s->width) * o->LogicalHeight() -
+                static_cast<long>(s->height) * o->LogicalWidth()) <=
+          std::max(o->LogicalWidth(), o->LogicalHeight())) {
+    *width = o->PixelWidth();
+    *height = o->PixelHeight();
+  } else if (s->preferredScale > 0) {
+    *width = std::max(1, (s->width * s->preferredScale + 60) / 120);
+    *height = std::max(1, (s->height * s->preferredScale + 60) / 120);
+  }
 }
 
 void WaylandSystem::ApplySize(Surface* s) {
   if (!s->eglWindow || s->width < 1 || s->height < 1) return;
-  // The buffer is in device pixels, a whole multiple of the logical size, so
-  // the scale always divides it.
-  int pixelWidth = s->width * s->scale, pixelHeight = s->height * s->scale;
+  int pixelWidth = 0, pixelHeight = 0;
+  BufferSize(s, &pixelWidth, &pixelHeight);
   wl_egl_window_resize(s->eglWindow, pixelWidth, pixelHeight, 0, 0);
   if (s->viewport)
     wp_viewport_set_destination(s->viewport, s->width, s->height);
@@ -107,6 +143,14 @@ void WaylandSystem::ApplySize(Surface* s) {
   if (pixelWidth == s->reportedWidth && pixelHeight == s->reportedHeight) return;
   s->reportedWidth = pixelWidth;
   s->reportedHeight = pixelHeight;
+  // A change that comes in parts (an output's scale, then the configure
+  // with its new logical size) sets the view up once.
+  for (WindowEvent& queued : events)
+    if (queued.kind == WindowEvent::kResize && queued.window == s->id) {
+      queued.width = pixelWidth;
+      queued.height = pixelHeight;
+      return;
+    }
   WindowEvent e;
   e.kind = WindowEvent::kResize;
   e.window = s->id;
@@ -120,6 +164,7 @@ void WaylandSystem::DestroySurface(Surface* s) {
   if (pointerFocus == s) pointerFocus = nullptr;
   if (s->frame) wl_callback_destroy(s->frame);
   if (s->eglWindow) wl_egl_window_destroy(s->eglWindow);
+  if (s->fractional) wp_fractional_scale_v1_destroy(s->fractional);
   if (s->viewport) wp_viewport_destroy(s->viewport);
   if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
   if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
@@ -154,8 +199,10 @@ void WaylandSystem::CloseSurface(NSWindow* window) {
 bool WaylandSystem::SurfaceSize(const NSWindow& window, NSSize* size) {
   Surface* s = FindSurface(window.nativeWindow);
   if (!s) return false;
-  size->width = s->width * s->scale;
-  size->height = s->height * s->scale;
+  int width = 0, height = 0;
+  BufferSize(s, &width, &height);
+  size->width = width;
+  size->height = height;
   return true;
 }
 
@@ -164,16 +211,22 @@ std::string WaylandSystem::Describe(const NSWindow& window) {
   Surface* s = FindSurface(window.nativeWindow);
   if (s && s->Covers())
     if (Output* o = FindOutput(s->output)) text += " on output " + (o->name.empty() ? "?" : o->name);
-  if (s && s->scale > 1) text += ", scale " + std::to_string(s->scale);
+  if (s && s->width > 0 && s->reportedWidth != s->width) {
+    char scale[32];
+    std::snprintf(scale, sizeof scale, ", scale %.3g",
+                  static_cast<double>(s->reportedWidth) / s->width);
+    text += scale;
+  }
   return text;
 }
 
 bool WaylandSystem::MakeBlackBuffer(Surface* s) {
-  if (s->black) return true;
-  if (!shm) return false;
-  // One black pixel, stretched by the viewport; a whole logical-size buffer
-  // where there is no viewport.
-  int width = s->viewport ? 1 : s->width, height = s->viewport ? 1 : s->height;
+  // One black pixel, stretched by the viewport; where there is no viewport,
+  // a buffer of the surface's size in device pixels, at its buffer scale.
+  int width = s->viewport ? 1 : s->width * s->scale;
+  int height = s->viewport ? 1 : s->height * s->scale;
+  if (s->black && width == s->blackWidth && height == s->blackHeight) return true;
+  if (!shm || width < 1 || height < 1) return false;
   size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   int fd = memfd_create("glymmer-black", MFD_CLOEXEC);
   if (fd < 0) return false;
@@ -183,17 +236,28 @@ bool WaylandSystem::MakeBlackBuffer(Surface* s) {
     return false;
   }
   wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<int32_t>(bytes));
-  s->black = wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
+  wl_buffer* black =
+      wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
   wl_shm_pool_destroy(pool);
   close(fd);
-  return s->black != nullptr;
+  if (!black) return false;
+  // The compositor keeps what it was shown of the old one.
+  if (s->black) wl_buffer_destroy(s->black);
+  s->black = black;
+  s->blackWidth = width;
+  s->blackHeight = height;
+  return true;
 }
 
 void WaylandSystem::PaintBlack(const NSWindow& window) {
   Surface* s = FindSurface(window.nativeWindow);
   if (!s || lost || !MakeBlackBuffer(s)) return;
-  if (s->viewport) wp_viewport_set_destination(s->viewport, s->width, s->height);
-  wl_surface_set_buffer_scale(s->surface, 1);
+  // Over the whole surface at its size now, and at the buffer scale that
+  // the view's own frames use, should it draw again.
+  if (s->viewport)
+    wp_viewport_set_destination(s->viewport, s->width, s->height);
+  else
+    wl_surface_set_buffer_scale(s->surface, s->scale);
   wl_surface_attach(s->surface, s->black, 0, 0);
   wl_surface_damage(s->surface, 0, 0, INT32_MAX, INT32_MAX);
   wl_surface_commit(s->surface);

@@ -3,8 +3,10 @@
 // xdg-shell toplevels, full screen is a fullscreen toplevel per output, and
 // the saver is a layer-shell surface on the overlay layer of each output.
 // Views draw into the surfaces through EGL's Wayland platform, in device
-// pixels: the buffer scale follows the output's scale, so letters stay sharp
-// on a HiDPI output.
+// pixels: a surface that covers an output draws the output's own mode, a
+// window the compositor's preferred (fractional) scale, and the viewport maps
+// the buffer onto the logical size; without a viewport the buffer scale
+// follows the output's integer scale. Letters stay sharp on a HiDPI output.
 //
 // Its parts: Connection.cpp (globals, outputs, reading the connection),
 // Input.cpp (the seat: keyboard and pointer), Surfaces.cpp (sizing, black,
@@ -17,6 +19,7 @@
 #include <wayland-client.h>
 #include <wayland-egl.h>
 
+#include "fractional-scale-v1-client-protocol.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -103,17 +106,21 @@ struct Surface {
   zxdg_toplevel_decoration_v1* decoration = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
   wp_viewport* viewport = nullptr;
+  wp_fractional_scale_v1* fractional = nullptr;
   wl_egl_window* eglWindow = nullptr;
   wl_buffer* black = nullptr;
+  int blackWidth = 0, blackHeight = 0;      // its size in buffer pixels
   int width = 0, height = 0;                // logical size
   int pendingWidth = 0, pendingHeight = 0;  // from the toplevel's configure
-  int scale = 1;
+  int scale = 1;              // the outputs' integer scale (the buffer scale without a viewport)
+  int preferredScale = 0;     // the compositor's fractional scale in 120ths; 0: none said
   int reportedWidth = 0, reportedHeight = 0;  // drawable size the engine knows
   wl_callback* frame = nullptr;  // asked for the next or last frame; done once it was shown
   bool frameSent = false;        // the frame it was asked with has been presented
   double frameSentAt = 0;        // when (monotonic seconds)
   bool hidden = false;
   bool configured = false;
+  bool closed = false;  // the compositor took the surface away
   std::vector<uint32_t> entered;  // outputs the surface is shown on
 
   bool Covers() const { return kind == SurfaceKind::kFullScreen || kind == SurfaceKind::kSaverLayer; }
@@ -156,13 +163,17 @@ public:
   Surface* FindSurface(unsigned long id);
   Output* FindOutput(uint32_t global);
   Output* FindOutput(wl_output* output);
-  void PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y);
+  // `entered`: the pointer came into the surface rather than moved in it.
+  void PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y, bool entered);
   void Seat(uint32_t capabilities);
 
   wl_display* display = nullptr;
   wl_pointer* pointer = nullptr;
   Surface* keyboardFocus = nullptr;
   Surface* pointerFocus = nullptr;
+  // The outputs changed since the pointer's last position: the next one is
+  // no travel.
+  bool outputsMoved = false;
   xdg_wm_base* wmBase = nullptr;
 
 private:
@@ -173,6 +184,7 @@ private:
   void Lose();
   void DestroySurface(Surface* s);
   void ApplySize(Surface* s);
+  void BufferSize(Surface* s, int* width, int* height);
   bool MakeBlackBuffer(Surface* s);
 
   DisplaySettings settings;
@@ -184,6 +196,7 @@ private:
   zxdg_decoration_manager_v1* decorations = nullptr;
   zxdg_output_manager_v1* outputManager = nullptr;
   wp_viewporter* viewporter = nullptr;
+  wp_fractional_scale_manager_v1* fractionalScales = nullptr;
   zwlr_layer_shell_v1* layerShell = nullptr;
   std::vector<std::unique_ptr<Output>> outputs;
   std::vector<std::unique_ptr<Surface>> surfaces;
@@ -198,6 +211,7 @@ private:
 
 // Listeners one part sets and another part's objects carry.
 const wl_surface_listener* SurfaceListener();
+const wp_fractional_scale_v1_listener* FractionalScaleListener();
 const wl_seat_listener* SeatListener();
 
 }  // namespace wayland
