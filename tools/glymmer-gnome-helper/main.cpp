@@ -109,7 +109,7 @@ bool Shot(const std::string& file, std::string* why) {
       if (!node) {
         *why = "no PipeWire stream came";
       } else {
-        std::string command = "gst-launch-1.0 -q pipewiresrc path=" + std::to_string(node) +
+        std::string command = "timeout 20 gst-launch-1.0 -q pipewiresrc path=" + std::to_string(node) +
                               " num-buffers=1 ! videoconvert ! pngenc ! filesink location=" + file;
         gchar* out = nullptr;
         gchar* err = nullptr;

@@ -8,7 +8,8 @@
 //
 // Its parts: Connection.cpp (globals, outputs, reading the connection),
 // Input.cpp (the seat: keyboard and pointer), Surfaces.cpp (sizing, black,
-// frame callbacks) and Shells.cpp (xdg-shell toplevels, layer surfaces).
+// frame callbacks), Shells.cpp (xdg-shell toplevels, layer surfaces) and
+// Decor.cpp (title bars drawn by libdecor where the compositor draws none).
 #pragma once
 
 #include "platform/DisplaySystem.h"
@@ -44,6 +45,8 @@
 #include <cstring>
 #include <deque>
 
+struct libdecor;
+struct libdecor_frame;
 #if !GLYMMER_HAVE_LAYER_SHELL
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
@@ -102,6 +105,7 @@ struct Surface {
   xdg_toplevel* toplevel = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
+  libdecor_frame* decorFrame = nullptr;  // a window that libdecor decorates: its toplevel
   wp_viewport* viewport = nullptr;
   wl_egl_window* eglWindow = nullptr;
   wl_buffer* black = nullptr;
@@ -174,6 +178,12 @@ private:
   void DestroySurface(Surface* s);
   void ApplySize(Surface* s);
   bool MakeBlackBuffer(Surface* s);
+  // Decor.cpp: a window's toplevel made by libdecor, with its title bar and
+  // close button; false when libdecor cannot (the caller makes a plain one).
+  bool Decorate(Surface* s, const char* title);
+  void Undecorate(Surface* s);
+  void DispatchDecor();
+  void EndDecor();
 
   DisplaySettings settings;
   wl_registry* registry = nullptr;
@@ -185,6 +195,7 @@ private:
   zxdg_output_manager_v1* outputManager = nullptr;
   wp_viewporter* viewporter = nullptr;
   zwlr_layer_shell_v1* layerShell = nullptr;
+  libdecor* decor = nullptr;  // made with the first window that needs a frame
   std::vector<std::unique_ptr<Output>> outputs;
   std::vector<std::unique_ptr<Surface>> surfaces;
   std::deque<WindowEvent> events;
