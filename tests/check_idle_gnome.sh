@@ -88,6 +88,7 @@ gsettings set org.gnome.desktop.session idle-delay 60
 
 pipewire >"$work/pipewire.log" 2>&1 &
 pids+=($!)
+for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
 wireplumber >"$work/wireplumber.log" 2>&1 &
 pids+=($!)
 MUTTER_DEBUG_RESET_IDLETIME=1 mutter --headless --wayland --no-x11 --virtual-monitor 800x600 \
@@ -238,9 +239,14 @@ else
   echo "note: this glymmer has no --idle: the watcher's part is left out"
 fi
 
-# mutter ends: the idle source says it is lost, and the watch ends with 1.
+# mutter ends: the idle source says it is lost (after whatever idle periods
+# the checks above made), and the watch ends with 1.
 kill "$mutter_pid"
-next lost 5
+for _ in $(seq 50); do
+  tail -n 1 "$work/watch.out" | grep -qx lost && break
+  sleep 0.1
+done
+tail -n 1 "$work/watch.out" | grep -qx lost || fail "the watch did not say \"lost\" when mutter went"
 status=0
 wait "$watch_pid" || status=$?
 [ "$status" -eq 1 ] || fail "the watch ended with status $status when mutter went"
