@@ -1,23 +1,64 @@
 // Configure: glymmer --configure shows the configuration sheet in a dialog of
 // its own, as the host's settings window would, and edits the preference
-// store that every view reads.
+// store that every view reads. Below the module's sheet, as the host's own
+// settings window would have it, one row of the program's: whether and after
+// how many idle minutes Glymmer starts itself as the screen saver.
 
 #include "Engine.h"
+#include "StartUp.h"
 
 #include "host/AppSettings.h"
 #include "host/GlymmerView.h"
 #include "host/SettingsTable.h"
+#include "platform/Autostart.h"
 #include "platform/ScreenSaverDefaults.h"
+#include "platform/gtk/Alert.h"
 #include "platform/gtk/SheetLayout.h"
 
 #include <cstdio>
 #include <memory>
+#include <string>
+
+namespace {
+
+bool ModuleSaveFailed() {
+  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
+  return (store && store->LastSynchronizeFailed()) || AppSettingsSaveFailed();
+}
+
+// Save's part for the start-up row: the delay into the program's store, the
+// switch into the autostart entry. False, having told the person, when
+// either could not be written.
+bool SaveStartUp(NSControl* delay, NSSwitch* start) {
+  std::string problem, where, why;
+  if (!StoreIdleDelayMinutes(delay->intValue(), &where))
+    problem = "The start-up settings could not be saved to " + where + ".";
+  bool on = start->state() == NSOnState;
+  if (!(on ? InstallAutostartEntry(&why) : RemoveAutostartEntry(&why)))
+    problem += (problem.empty() ? "" : " ") + std::string("The autostart entry ") +
+               AutostartEntryPath() + " could not be " + (on ? "written" : "removed") + " (" +
+               why + ").";
+  if (problem.empty()) return true;
+  // One alert for one Save: where the module's settings failed too, its
+  // alert has told already, and this goes to standard error only.
+  if (ModuleSaveFailed()) {
+    std::fprintf(stderr, "glymmer: %s\n", problem.c_str());
+  } else {
+    AlertPanel* alert = NSGetCriticalAlertPanel("ERROR", problem.c_str(), "OK");
+    runModalForWindow(alert);
+    alert->close();
+  }
+  return false;
+}
+
+}  // namespace
 
 int RunConfigure(const Options&) {
   if (!StartToolkit()) {
     std::fprintf(stderr, "glymmer: --configure needs a display, and none could be opened\n");
     return 1;
   }
+  bool startUpFailed = false;
   // The settings window's view: it loads (and, for an old store, resets) the
   // settings as every view does; it never draws.
   std::unique_ptr<GlymmerView> view(new GlymmerView);
@@ -27,13 +68,28 @@ int RunConfigure(const Options&) {
     std::fprintf(stderr, "glymmer: the settings layout GlymmerSS.ui could not be loaded\n");
     return 1;
   }
+  NSControl* delay = sheet->IntegerControlNamed("idleDelay");
+  NSSwitch* start = sheet->SwitchNamed("idleStart");
+  if (delay && start) {
+    delay->setIntValue(StoredIdleDelayMinutes());
+    start->setState(AutostartEntryInstalled() ? NSOnState : NSOffState);
+    // Defaults puts the delay back too; whether Glymmer starts by itself is
+    // not a look to reset, and stays as chosen.
+    sheet->AfterClick("defaultsButton", [delay] { delay->setIntValue(kIdleDelayDefault); });
+    sheet->AfterClick("saveButton", [&startUpFailed, delay, start] {
+      startUpFailed = !SaveStartUp(delay, start);
+    });
+  }
   // Save, Cancel, closing the window, SIGINT and SIGTERM all end it.
   runSheet(sheet, &gStopSignal);
   // A Save that could not write is not a success, though the dialog said so
   // and ended.
-  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
-  if ((store && store->LastSynchronizeFailed()) || AppSettingsSaveFailed()) {
+  if (ModuleSaveFailed()) {
     std::fprintf(stderr, "glymmer: the settings were not saved\n");
+    return 1;
+  }
+  if (startUpFailed) {
+    std::fprintf(stderr, "glymmer: the start-up settings were not saved\n");
     return 1;
   }
   return 0;

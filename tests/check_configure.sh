@@ -2,6 +2,8 @@
 # glymmer --configure end to end on a private Xvfb server: the settings
 # dialog appears; Escape ends it and stores nothing; Return presses Save,
 # which stores every setting; SIGTERM ends it; without a display it says so.
+# The start-up row below the module's sheet: its delay goes to the program's
+# own store, its switch installs and removes the autostart entry.
 # Usage: check_configure.sh BUILD_DIR SOURCE_DIR
 set -u
 build=$1
@@ -29,6 +31,8 @@ grep -q "needs a display" "$work/err" || fail "without a display it said: $(cat 
 start_xvfb 1024x768
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory XDG_CONFIG_HOME="$work/config"
 store="$work/config/glymmer/kvGlymmerSS.ini"
+program_store="$work/config/glymmer/glymmer.ini"
+entry="$work/config/autostart/glymmer.desktop"
 mkdir -p "$work/config/glymmer"
 
 # Starts the dialog and waits until its window is there.
@@ -68,6 +72,7 @@ if [ -n "${GLYMMER_KEEP_FRAMES:-}" ] && command -v convert >/dev/null; then
 fi
 press_until_gone Escape
 cmp -s "$store" "$work/before" || fail "Escape changed the store: $(cat "$store")"
+[ -e "$program_store" ] && fail "Escape wrote the program's store"
 
 # SIGTERM: ends at once, storing nothing.
 start
@@ -101,6 +106,42 @@ PicDelay=5'
 $(cat "$store")
 expected:
 $expected"
+# The start-up row: the default delay, stored beside the module's store; no
+# autostart entry while its switch is off.
+[ "$(cat "$program_store")" = "$(printf '[glymmer]\nIdleDelay=5')" ] ||
+  fail "after Save the program's store holds: $(cat "$program_store")"
+[ -e "$entry" ] && fail "Save with the switch off made an autostart entry"
+
+# The row's delay shows the stored one; a new one typed, the switch turned on
+# (Tab goes from the delay to it) and Save: the delay is stored and the
+# autostart entry runs this glymmer's watcher. Opened again, the switch shows
+# the entry; turned off and saved, the entry is gone.
+printf '[glymmer]\nIdleDelay=12\n' >"$program_store"
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t 2>/dev/null
+sleep 0.2
+xdotool key ctrl+a 2>/dev/null
+xdotool type --delay 20 7 2>/dev/null
+xdotool key Tab space 2>/dev/null
+if [ -n "${GLYMMER_KEEP_FRAMES:-}" ] && command -v convert >/dev/null; then
+  sleep 0.3
+  convert x:root "$build/test-output/configure-start-row.png"
+fi
+press_until_gone alt+s
+grep -qx 'IdleDelay=7' "$program_store" || fail "the typed delay was not stored: $(cat "$program_store")"
+[ -f "$entry" ] || fail "the switch turned on made no autostart entry"
+grep -qx "Exec=$(readlink -f "$glymmer") --idle" "$entry" ||
+  fail "the autostart entry does not run this glymmer's watcher: $(cat "$entry")"
+grep -qx 'Type=Application' "$entry" && grep -qx '\[Desktop Entry\]' "$entry" ||
+  fail "the autostart entry is not a desktop entry: $(cat "$entry")"
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t Tab space 2>/dev/null
+press_until_gone alt+s
+[ -e "$entry" ] && fail "the switch turned off left the autostart entry"
 
 # A number typed and not yet confirmed counts: Alt+N goes to the number of
 # letters, Alt+S presses Save without leaving the field.

@@ -31,9 +31,12 @@ description=$(under "$(cache GLYMMER_XSCREENSAVER_CONFIG_DIR)")/glymmer.xml
 
 for f in bin/glymmer share/glymmer/zentari.vostrelli share/glymmer/GlymmerSS.ui \
   share/glymmer/pics/Quorinda.jpg share/doc/glymmer/README.md share/doc/glymmer/NOTICE \
-  share/man/man6/glymmer.6 share/man/man1/glymmer-pack.1; do
+  share/man/man6/glymmer.6 share/man/man1/glymmer-pack.1 share/doc/glymmer/LICENSE \
+  lib/systemd/user/glymmer-idle.service; do
   [ -f "$root/$f" ] || fail "$f was not installed"
 done
+grep -qx "ExecStart=$prefix/bin/glymmer --idle" "$root/lib/systemd/user/glymmer-idle.service" ||
+  fail "the user service does not run the installed watcher: $(grep ExecStart "$root/lib/systemd/user/glymmer-idle.service")"
 [ -x "$root/bin/glymmer" ] || fail "bin/glymmer is not executable"
 [ -L "$hack" ] || fail "the xscreensaver hack $hack is not a symbolic link"
 [ "$(readlink -f "$hack")" = "$root/bin/glymmer" ] ||

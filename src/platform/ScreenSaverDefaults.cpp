@@ -46,9 +46,9 @@ bool ValidKey(const char* key) {
   return true;
 }
 
-// $XDG_CONFIG_HOME, or ~/.config; "" when neither can be found. The XDG rule
-// ignores a relative XDG_CONFIG_HOME.
-std::string ConfigFolder() {
+}  // namespace
+
+std::string UserConfigFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
@@ -61,6 +61,8 @@ std::string ConfigFolder() {
     return std::string(found->pw_dir) + "/.config";
   return std::string();
 }
+
+namespace {
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -265,7 +267,7 @@ ScreenSaverDefaults* ScreenSaverDefaults::defaultsForModuleWithName(const char* 
   if (found != stores.end()) return found->second.get();
   std::unique_ptr<ScreenSaverDefaults> store(new ScreenSaverDefaults);
   store->impl->group = name;
-  std::string folder = ConfigFolder();
+  std::string folder = UserConfigFolder();
   if (!folder.empty()) {
     store->impl->file = folder + "/glymmer/" + name + ".ini";
     store->impl->Load();

@@ -70,3 +70,8 @@ private:
   struct Impl;
   std::unique_ptr<Impl> impl;
 };
+
+// The user's configuration folder: $XDG_CONFIG_HOME, or ~/.config when the
+// variable is unset or not absolute; "" when no home can be found. Read from
+// the environment at each call.
+std::string UserConfigFolder();

@@ -205,6 +205,22 @@ std::string NSPopUpButton::itemTitleAtIndex(int index) const {
 
 const char* NSPopUpButton::ClassName() const { return G_OBJECT_TYPE_NAME(widget); }
 
+// ---- NSSwitch --------------------------------------------------------------
+
+NSSwitch::NSSwitch(void* w) : widget(w) {}
+NSSwitch::~NSSwitch() = default;
+
+void NSSwitch::setState(int state) {
+  Quiet quiet;
+  gtk_switch_set_active(GTK_SWITCH(widget), state == NSOnState);
+}
+
+int NSSwitch::state() const { return gtk_switch_get_active(GTK_SWITCH(widget)) ? NSOnState : NSOffState; }
+
+const char* NSSwitch::ClassName() const { return G_OBJECT_TYPE_NAME(widget); }
+
+void NSSwitch::performClick() { gtk_widget_activate(GTK_WIDGET(widget)); }
+
 // ---- NSPanel ---------------------------------------------------------------
 
 struct NSPanel::Native {
@@ -249,6 +265,38 @@ bool NSPanel::PerformClick(const char* objectId) {
   GObject* object = gtk_builder_get_object(native->builder, objectId);
   if (!object || !GTK_IS_BUTTON(object)) return false;
   gtk_button_clicked(GTK_BUTTON(object));
+  return true;
+}
+
+NSControl* NSPanel::IntegerControlNamed(const char* objectId) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (!object || !(GTK_IS_SPIN_BUTTON(object) || GTK_IS_RANGE(object))) return nullptr;
+  controls.emplace_back(new NSControl(object));
+  return controls.back().get();
+}
+
+NSSwitch* NSPanel::SwitchNamed(const char* objectId) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (!object || !GTK_IS_SWITCH(object)) return nullptr;
+  switches.emplace_back(new NSSwitch(object));
+  return switches.back().get();
+}
+
+namespace {
+
+void RunAfterClick(GtkButton*, gpointer data) { (*static_cast<std::function<void()>*>(data))(); }
+
+void ForgetAfterClick(gpointer data, GClosure*) { delete static_cast<std::function<void()>*>(data); }
+
+}  // namespace
+
+bool NSPanel::AfterClick(const char* objectId, std::function<void()> then) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (!object || !GTK_IS_BUTTON(object)) return false;
+  // Connected after the loader's: the module's actions run first.
+  g_signal_connect_data(object, "clicked", G_CALLBACK(RunAfterClick),
+                        new std::function<void()>(std::move(then)), ForgetAfterClick,
+                        G_CONNECT_AFTER);
   return true;
 }
 

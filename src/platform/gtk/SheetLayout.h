@@ -10,6 +10,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +96,23 @@ private:
   void* widget;
 };
 
+// An on/off switch.
+class NSSwitch {
+public:
+  // NSOnState turns it on; any other state, off.
+  void setState(int state);
+  int state() const;  // NSOnState or NSOffState
+  const char* ClassName() const;  // "GtkSwitch"
+  // Acts as a person's click: the switch turns over.
+  void performClick();
+
+  explicit NSSwitch(void* widget);  // for the panel: a GtkSwitch
+  ~NSSwitch();
+
+private:
+  void* widget;
+};
+
 // The sheet window. It owns everything its layout loaded: destroying it
 // destroys the window and its controls, and leaves every outlet that pointed
 // into it dangling.
@@ -128,6 +146,16 @@ public:
   bool PerformClick(const char* objectId);
   // Acts as a person closing the window with its close box or Escape.
   void PerformClose();
+  // The host's own controls, which the layout holds below the module's
+  // sheet and the module's outlets do not name, found by object id; the
+  // panel owns them. Null when the layout has no object of that id and kind.
+  NSControl* IntegerControlNamed(const char* objectId);
+  NSSwitch* SwitchNamed(const char* objectId);
+  // Runs `then` each time the button `objectId` is clicked, after the
+  // module's actions for the click (Save's, Defaults'). False when there is
+  // no such button.
+  bool AfterClick(const char* objectId, std::function<void()> then);
+
   // Writes what the window shows now as a PNG file (it is shown first, and
   // drawn). False when it cannot be drawn or written.
   bool SaveScreenshot(const char* pngPath);
@@ -144,6 +172,7 @@ private:
   std::vector<std::unique_ptr<NSButton>> buttons;
   std::vector<std::unique_ptr<NSControl>> controls;
   std::vector<std::unique_ptr<NSPopUpButton>> popUps;
+  std::vector<std::unique_ptr<NSSwitch>> switches;
   std::vector<Connection> connections;
   int ended = 0;
 };

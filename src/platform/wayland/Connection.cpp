@@ -274,6 +274,7 @@ void WaylandSystem::Disconnect() {
     wl_output_destroy(o->output);
   }
   outputs.clear();
+  EndDecor();
   if (seat) wl_seat_destroy(seat);
   if (decorations) zxdg_decoration_manager_v1_destroy(decorations);
   if (outputManager) zxdg_output_manager_v1_destroy(outputManager);
@@ -423,6 +424,7 @@ bool WaylandSystem::Pump(int timeoutMs) {
     Lose();
     return true;
   }
+  DispatchDecor();
   return true;
 }
 

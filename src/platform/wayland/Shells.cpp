@@ -113,6 +113,10 @@ bool WaylandSystem::OpenSurface(const SurfaceRequest& request, NSWindow* window,
     zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
     zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 1);
 #endif
+  } else if (request.kind == SurfaceKind::kWindow && !decorations &&
+             Decorate(s, request.title ? request.title : "Glymmer")) {
+    // The compositor draws no title bar (GNOME): libdecor made the toplevel
+    // with one.
   } else {
     s->xdgSurface = xdg_wm_base_get_xdg_surface(wmBase, s->surface);
     xdg_surface_add_listener(s->xdgSurface, &kXdgSurfaceListener, s);

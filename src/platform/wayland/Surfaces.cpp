@@ -167,6 +167,7 @@ void WaylandSystem::DestroySurface(Surface* s) {
   if (s->fractional) wp_fractional_scale_v1_destroy(s->fractional);
   if (s->viewport) wp_viewport_destroy(s->viewport);
   if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
+  Undecorate(s);
   if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
   if (s->xdgSurface) xdg_surface_destroy(s->xdgSurface);
 #if GLYMMER_HAVE_LAYER_SHELL

@@ -10,7 +10,8 @@
 //
 // Its parts: Connection.cpp (globals, outputs, reading the connection),
 // Input.cpp (the seat: keyboard and pointer), Surfaces.cpp (sizing, black,
-// frame callbacks) and Shells.cpp (xdg-shell toplevels, layer surfaces).
+// frame callbacks), Shells.cpp (xdg-shell toplevels, layer surfaces) and
+// Decor.cpp (title bars drawn by libdecor where the compositor draws none).
 #pragma once
 
 #include "platform/DisplaySystem.h"
@@ -47,6 +48,8 @@
 #include <cstring>
 #include <deque>
 
+struct libdecor;
+struct libdecor_frame;
 #if !GLYMMER_HAVE_LAYER_SHELL
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
@@ -105,6 +108,7 @@ struct Surface {
   xdg_toplevel* toplevel = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
+  libdecor_frame* decorFrame = nullptr;  // a window that libdecor decorates: its toplevel
   wp_viewport* viewport = nullptr;
   wp_fractional_scale_v1* fractional = nullptr;
   wl_egl_window* eglWindow = nullptr;
@@ -186,6 +190,12 @@ private:
   void ApplySize(Surface* s);
   void BufferSize(Surface* s, int* width, int* height);
   bool MakeBlackBuffer(Surface* s);
+  // Decor.cpp: a window's toplevel made by libdecor, with its title bar and
+  // close button; false when libdecor cannot (the caller makes a plain one).
+  bool Decorate(Surface* s, const char* title);
+  void Undecorate(Surface* s);
+  void DispatchDecor();
+  void EndDecor();
 
   DisplaySettings settings;
   wl_registry* registry = nullptr;
@@ -198,6 +208,7 @@ private:
   wp_viewporter* viewporter = nullptr;
   wp_fractional_scale_manager_v1* fractionalScales = nullptr;
   zwlr_layer_shell_v1* layerShell = nullptr;
+  libdecor* decor = nullptr;  // made with the first window that needs a frame
   std::vector<std::unique_ptr<Output>> outputs;
   std::vector<std::unique_ptr<Surface>> surfaces;
   std::deque<WindowEvent> events;

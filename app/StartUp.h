@@ -1,0 +1,23 @@
+// StartUp: how Glymmer starts itself as the session's screen saver. The idle
+// delay lives in the program's own store beside the module's, outside the
+// module's fixed keys: module "glymmer" ($XDG_CONFIG_HOME/glymmer/glymmer.ini),
+// key "IdleDelay", whole minutes. Whether the watcher starts at login is the
+// autostart entry itself (platform/Autostart.h), not a stored flag.
+#pragma once
+
+#include <string>
+
+constexpr const char* kProgramStoreName = "glymmer";
+constexpr const char* kIdleDelayKey = "IdleDelay";
+// Minutes; the dialog's field offers the same range.
+constexpr int kIdleDelayDefault = 5;
+constexpr int kIdleDelayLowest = 1;
+constexpr int kIdleDelayHighest = 240;
+
+// The stored delay in minutes: the default when none is stored, a stored
+// value outside the range brought to its nearest end.
+int StoredIdleDelayMinutes();
+
+// Stores the delay (brought into range) and writes the store's file. False
+// when it cannot be written; *where then names the file.
+bool StoreIdleDelayMinutes(int minutes, std::string* where);

@@ -1,0 +1,234 @@
+// GnomeIdle: the idle source over mutter's org.gnome.Mutter.IdleMonitor.
+//
+// One idle watch for the delay is added at Start. mutter fires it each time
+// the idle time passes the delay (at once when the session is idle longer
+// already). After it fires, a user-active watch, which fires once at the next
+// input, tells the end of the idle period; then the idle watch is armed
+// again. Everything arrives on the default main context.
+
+#include "platform/dbus/GnomeIdle.h"
+
+#include "platform/dbus/Bus.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kMonitorName = "org.gnome.Mutter.IdleMonitor";
+constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
+constexpr const char* kMonitorInterface = "org.gnome.Mutter.IdleMonitor";
+constexpr const char* kSessionManager = "org.gnome.SessionManager";
+// gnome-session's inhibitor flag for "keep the session from going idle".
+constexpr guint32 kInhibitIdle = 8;
+constexpr int kCallTimeoutMs = 5000;
+
+class GnomeIdleSource : public IdleSource {
+public:
+  GnomeIdleSource(GDBusConnection* bus, bool verbose) : bus(bus), verbose(verbose) {
+    cancellable = g_cancellable_new();
+  }
+
+  ~GnomeIdleSource() override {
+    g_cancellable_cancel(cancellable);
+    if (fired) g_dbus_connection_signal_unsubscribe(bus, fired);
+    if (nameWatch) g_bus_unwatch_name(nameWatch);
+    if (closedHandler) g_signal_handler_disconnect(bus, closedHandler);
+    // Closing the connection ends the watches with it.
+    dbus::CloseBus(bus);
+    g_object_unref(cancellable);
+  }
+
+  const char* Name() const override { return kMonitorName; }
+
+  bool Start(unsigned delayMs, std::function<void(IdleEvent)> notifyWith) override {
+    notify = std::move(notifyWith);
+    delay = std::max(1u, delayMs);
+    fired = g_dbus_connection_signal_subscribe(bus, kMonitorName, kMonitorInterface, "WatchFired",
+                                               kMonitorPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                               OnWatchFired, this, nullptr);
+    closedHandler = g_signal_connect(bus, "closed", G_CALLBACK(OnClosed), this);
+    nameWatch = g_bus_watch_name_on_connection(bus, kMonitorName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                               nullptr, OnVanished, this, nullptr);
+    std::string why;
+    if (!AddIdleWatch(&why)) {
+      std::fprintf(stderr, "glymmer: GNOME's idle monitor refused a watch: %s\n", why.c_str());
+      return false;
+    }
+    if (verbose)
+      std::fprintf(stderr, "glymmer: %s\n",
+                   dbus::NameHasOwner(bus, kSessionManager)
+                       ? "gnome-session runs: its idle inhibitors are asked before the saver starts"
+                       : "no gnome-session on the session bus: no idle inhibitors to ask");
+    return true;
+  }
+
+  bool Inhibited() override {
+    std::string why;
+    GVariant* reply = dbus::CallSync(bus, kSessionManager, "/org/gnome/SessionManager",
+                                     "org.gnome.SessionManager", "IsInhibited",
+                                     g_variant_new("(u)", kInhibitIdle), G_VARIANT_TYPE("(b)"),
+                                     kCallTimeoutMs, &why);
+    if (!reply) return false;  // no gnome-session: nothing inhibits beyond mutter's own
+    gboolean inhibited = FALSE;
+    g_variant_get(reply, "(b)", &inhibited);
+    g_variant_unref(reply);
+    return inhibited;
+  }
+
+private:
+  bool AddIdleWatch(std::string* why) {
+    GVariant* reply = dbus::CallSync(bus, kMonitorName, kMonitorPath, kMonitorInterface,
+                                     "AddIdleWatch", g_variant_new("(t)", guint64{delay}),
+                                     G_VARIANT_TYPE("(u)"), kCallTimeoutMs, why);
+    if (!reply) return false;
+    g_variant_get(reply, "(u)", &idleWatch);
+    g_variant_unref(reply);
+    return true;
+  }
+
+  // Asks for a watch without waiting; `done` gets its id (0 when refused).
+  void AddWatchAsync(const char* method, GVariant* parameters, GAsyncReadyCallback done) {
+    g_dbus_connection_call(bus, kMonitorName, kMonitorPath, kMonitorInterface, method, parameters,
+                           G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs,
+                           cancellable, done, this);
+  }
+
+  // The id from a watch's reply; 0 when refused. Null `self` when the source
+  // is gone.
+  static guint32 WatchId(GObject* object, GAsyncResult* result, GnomeIdleSource** self,
+                         gpointer data) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(object), result, &error);
+    *self = static_cast<GnomeIdleSource*>(data);
+    guint32 id = 0;
+    if (reply) {
+      g_variant_get(reply, "(u)", &id);
+      g_variant_unref(reply);
+    } else {
+      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) *self = nullptr;
+      else std::fprintf(stderr, "glymmer: GNOME's idle monitor refused a watch: %s\n", error->message);
+      g_error_free(error);
+    }
+    return id;
+  }
+
+  static void OnActiveWatchAdded(GObject* object, GAsyncResult* result, gpointer data) {
+    GnomeIdleSource* self;
+    guint32 id = WatchId(object, result, &self, data);
+    if (!self) return;
+    self->activeWatch = id;
+    if (id == 0) return;
+    // Its firing may have been read before this reply was.
+    auto early = std::find(self->early.begin(), self->early.end(), id);
+    if (early != self->early.end()) self->Fired(id);
+    self->early.clear();
+  }
+
+  static void OnIdleWatchAdded(GObject* object, GAsyncResult* result, gpointer data) {
+    GnomeIdleSource* self;
+    guint32 id = WatchId(object, result, &self, data);
+    if (!self) return;
+    self->idleWatch = id;
+    auto early = std::find(self->early.begin(), self->early.end(), id);
+    if (id && early != self->early.end()) self->Fired(id);
+  }
+
+  static void OnWatchFired(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                           const gchar*, GVariant* parameters, gpointer data) {
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(u)"))) return;
+    guint32 id = 0;
+    g_variant_get(parameters, "(u)", &id);
+    static_cast<GnomeIdleSource*>(data)->Fired(id);
+  }
+
+  void Fired(guint32 id) {
+    if (lost) return;
+    if (id != 0 && id == idleWatch && !idle) {
+      idle = true;
+      early.clear();
+      AddWatchAsync("AddUserActiveWatch", nullptr, OnActiveWatchAdded);
+      notify(IdleEvent::kIdle);
+    } else if (id != 0 && id == activeWatch && idle) {
+      idle = false;
+      activeWatch = 0;
+      // A fresh idle watch for the next period: the old one is dropped, so
+      // no firing of it from the period just ended can count.
+      GVariant* remove = g_variant_new("(u)", idleWatch);
+      g_dbus_connection_call(bus, kMonitorName, kMonitorPath, kMonitorInterface, "RemoveWatch",
+                             remove, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs,
+                             nullptr, nullptr, nullptr);
+      idleWatch = 0;
+      AddWatchAsync("AddIdleWatch", g_variant_new("(t)", guint64{delay}), OnIdleWatchAdded);
+      notify(IdleEvent::kActive);
+    } else if (id != 0 && id != idleWatch && id != activeWatch && early.size() < 16) {
+      early.push_back(id);
+    }
+  }
+
+  void Lose(const char* what) {
+    if (lost) return;
+    lost = true;
+    std::fprintf(stderr, "glymmer: %s went away\n", what);
+    notify(IdleEvent::kLost);
+  }
+
+  static void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
+    static_cast<GnomeIdleSource*>(data)->Lose("the session bus");
+  }
+
+  static void OnVanished(GDBusConnection*, const gchar*, gpointer data) {
+    static_cast<GnomeIdleSource*>(data)->Lose("GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)");
+  }
+
+  GDBusConnection* bus;
+  bool verbose;
+  GCancellable* cancellable = nullptr;
+  std::function<void(IdleEvent)> notify;
+  guint64 delay = 0;
+  guint fired = 0;
+  guint nameWatch = 0;
+  gulong closedHandler = 0;
+  guint32 idleWatch = 0;
+  guint32 activeWatch = 0;
+  std::vector<guint32> early;  // ids fired before their watch's reply came
+  bool idle = false;
+  bool lost = false;
+};
+
+}  // namespace
+
+std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose) {
+  std::string why;
+  GDBusConnection* bus = dbus::OpenBus(G_BUS_TYPE_SESSION, &why);
+  if (!bus) {
+    if (verbose) std::fprintf(stderr, "glymmer: no session bus (%s)\n", why.c_str());
+    return nullptr;
+  }
+  if (!dbus::NameHasOwner(bus, kMonitorName)) {
+    if (verbose) std::fprintf(stderr, "glymmer: no %s on the session bus\n", kMonitorName);
+    dbus::CloseBus(bus);
+    return nullptr;
+  }
+  return std::unique_ptr<IdleSource>(new GnomeIdleSource(bus, verbose));
+}
+
+bool DesktopBlankingDelay(unsigned* seconds) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  if (!source) return false;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.session", TRUE);
+  if (!schema) return false;
+  bool known = g_settings_schema_has_key(schema, "idle-delay");
+  unsigned value = 0;
+  if (known) {
+    GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+    value = g_settings_get_uint(settings, "idle-delay");
+    g_object_unref(settings);
+  }
+  g_settings_schema_unref(schema);
+  if (!known || value == 0) return false;
+  *seconds = value;
+  return true;
+}

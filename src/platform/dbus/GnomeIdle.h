@@ -1,0 +1,23 @@
+// GnomeIdle: GNOME's idle time for the idle watcher, and GNOME's own screen
+// blanking delay. mutter offers no Wayland idle protocol; it tells idle and
+// activity over the session bus instead (org.gnome.Mutter.IdleMonitor).
+#pragma once
+
+#include "platform/IdleSource.h"
+
+#include <memory>
+
+// A source over mutter's idle monitor, or null when no
+// org.gnome.Mutter.IdleMonitor is on the session bus (or there is no session
+// bus); `verbose` says why on standard error, and says whether
+// gnome-session's idle inhibitors are asked. Its watches live as long as the
+// source: they are tied to a bus connection of its own. It says kLost when
+// the bus or the idle monitor goes away. Inhibited() is gnome-session's
+// answer for the idle flag (an inhibitor such as a video player that keeps
+// the session from idling), false where gnome-session does not run.
+std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose);
+
+// The delay after which the desktop blanks the screen on its own: GNOME's
+// org.gnome.desktop.session idle-delay, in seconds. False when the schema is
+// not installed or the desktop never blanks (a delay of 0).
+bool DesktopBlankingDelay(unsigned* seconds);

@@ -1,0 +1,121 @@
+// SessionLock: logind's Lock and the desktops' ScreenSaver ActiveChanged.
+
+#include "platform/dbus/SessionLock.h"
+
+#include "platform/dbus/Bus.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kLogind = "org.freedesktop.login1";
+
+// The object path of this process's logind session; "" when logind does not
+// know one.
+std::string LogindSession(GDBusConnection* system) {
+  if (!dbus::NameHasOwner(system, kLogind)) return std::string();
+  const char* id = std::getenv("XDG_SESSION_ID");
+  std::string why;
+  GVariant* reply =
+      id && *id ? dbus::CallSync(system, kLogind, "/org/freedesktop/login1",
+                                 "org.freedesktop.login1.Manager", "GetSession",
+                                 g_variant_new("(s)", id), G_VARIANT_TYPE("(o)"), 5000, &why)
+                : dbus::CallSync(system, kLogind, "/org/freedesktop/login1",
+                                 "org.freedesktop.login1.Manager", "GetSessionByPID",
+                                 g_variant_new("(u)", static_cast<guint32>(getpid())),
+                                 G_VARIANT_TYPE("(o)"), 5000, &why);
+  if (!reply) return std::string();
+  const gchar* path = nullptr;
+  g_variant_get(reply, "(&o)", &path);
+  std::string session = path ? path : "";
+  g_variant_unref(reply);
+  return session;
+}
+
+class SessionLockWatch : public LockWatch {
+public:
+  SessionLockWatch(GDBusConnection* session, GDBusConnection* system, std::string logindSession)
+      : session(session), system(system), logindSession(std::move(logindSession)) {}
+
+  ~SessionLockWatch() override {
+    for (const auto& s : subscriptions) g_dbus_connection_signal_unsubscribe(s.first, s.second);
+    dbus::CloseBus(session);
+    dbus::CloseBus(system);
+  }
+
+  bool Start(std::function<void()> lockedWith) override {
+    locked = std::move(lockedWith);
+    if (system && !logindSession.empty())
+      Subscribe(system, kLogind, "org.freedesktop.login1.Session", "Lock",
+                logindSession.c_str(), OnLock);
+    if (session) {
+      // Any sender: the service that owns the name may start after the watch.
+      Subscribe(session, nullptr, "org.freedesktop.ScreenSaver", "ActiveChanged", nullptr,
+                OnActiveChanged);
+      Subscribe(session, nullptr, "org.gnome.ScreenSaver", "ActiveChanged", nullptr,
+                OnActiveChanged);
+    }
+    return !subscriptions.empty();
+  }
+
+private:
+  void Subscribe(GDBusConnection* bus, const char* sender, const char* interface,
+                 const char* member, const char* path, GDBusSignalCallback callback) {
+    guint id = g_dbus_connection_signal_subscribe(bus, sender, interface, member, path, nullptr,
+                                                  G_DBUS_SIGNAL_FLAGS_NONE, callback, this, nullptr);
+    if (id) subscriptions.push_back({bus, id});
+  }
+
+  static void OnLock(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                     GVariant*, gpointer data) {
+    static_cast<SessionLockWatch*>(data)->locked();
+  }
+
+  static void OnActiveChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                              const gchar*, GVariant* parameters, gpointer data) {
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
+    gboolean active = FALSE;
+    g_variant_get(parameters, "(b)", &active);
+    if (active) static_cast<SessionLockWatch*>(data)->locked();
+  }
+
+  GDBusConnection* session;
+  GDBusConnection* system;
+  std::string logindSession;
+  std::function<void()> locked;
+  std::vector<std::pair<GDBusConnection*, guint>> subscriptions;
+};
+
+}  // namespace
+
+std::unique_ptr<LockWatch> MakeLockWatch(bool verbose) {
+  std::string sessionWhy, systemWhy;
+  GDBusConnection* session = dbus::OpenBus(G_BUS_TYPE_SESSION, &sessionWhy);
+  GDBusConnection* system = dbus::OpenBus(G_BUS_TYPE_SYSTEM, &systemWhy);
+  std::string logindSession = system ? LogindSession(system) : std::string();
+  if (system && logindSession.empty()) {
+    dbus::CloseBus(system);
+    system = nullptr;
+    systemWhy = "logind knows no session of this process";
+  }
+  if (verbose) {
+    if (system)
+      std::fprintf(stderr, "glymmer: the saver ends when logind locks session %s\n",
+                   logindSession.c_str());
+    else
+      std::fprintf(stderr, "glymmer: no logind lock to watch (%s)\n", systemWhy.c_str());
+    if (session)
+      std::fprintf(stderr, "glymmer: the saver ends when the desktop's screen locker "
+                           "(org.freedesktop.ScreenSaver, org.gnome.ScreenSaver) comes on\n");
+    else
+      std::fprintf(stderr, "glymmer: no session bus for the desktop's screen locker (%s)\n",
+                   sessionWhy.c_str());
+  }
+  if (!session && !system) return nullptr;
+  return std::unique_ptr<LockWatch>(new SessionLockWatch(session, system, logindSession));
+}
