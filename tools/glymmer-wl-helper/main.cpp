@@ -211,17 +211,20 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool inhibit) {
   std::signal(SIGINT, [](int) { stop = 1; });
   // libwayland's own wait goes on through signals: this one looks at `stop`
   // every 100 ms.
+  // A compositor gone ends the loop too.
   while (!stop) {
-    while (wl_display_prepare_read(display) != 0)
-      if (wl_display_dispatch_pending(display) < 0) return 1;
+    bool lost = false;
+    while (!lost && wl_display_prepare_read(display) != 0)
+      lost = wl_display_dispatch_pending(display) < 0;
+    if (lost) break;
     wl_display_flush(display);
     pollfd p{wl_display_get_fd(display), POLLIN, 0};
     if (poll(&p, 1, 100) > 0) {
-      if (wl_display_read_events(display) < 0) return 1;
+      if (wl_display_read_events(display) < 0) break;
     } else {
       wl_display_cancel_read(display);
     }
-    if (wl_display_dispatch_pending(display) < 0) return 1;
+    if (wl_display_dispatch_pending(display) < 0) break;
   }
   if (inhibitor) zwp_idle_inhibitor_v1_destroy(inhibitor);
   xdg_toplevel_destroy(top);
