@@ -123,9 +123,11 @@ kill -KILL "$watcher"
 wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
 wait_uncovered
 
-# SIGTERM ends the watcher and its saver, in order, with status 0.
-watch "$work/term.log"
+# SIGTERM ends the watcher and its saver, in order, with status 0. The
+# setting options go on to the saver.
+watch "$work/term.log" --glyphs 2000
 wait_seen "view 1: OpenGL set up" 1
+grep -q "view 1: settings: glyphs 2000," "$log" || fail "the saver did not get the watcher's settings"
 pid=$(saver)
 kill -TERM "$watcher"
 wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
