@@ -174,7 +174,7 @@ private:
   // A saver that could not start, or crashed, is tried again only after the
   // user has been back: said once, not at every try.
   void Failed(const std::string& why) {
-    if (!failedBefore || options.verbose)
+    if (!failedBefore)
       std::fprintf(stderr, "glymmer: the saver failed (%s); it is tried again after the next activity\n",
                    why.c_str());
     failedBefore = true;
