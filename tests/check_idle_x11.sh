@@ -11,8 +11,9 @@
 # call it, keeps it away; a second watcher is refused, and so is one beside
 # a running xscreensaver daemon; a session with no idle source is told what
 # was looked for; kill -9 of the watcher leaves no saver; SIGTERM ends
-# watcher and saver with status 0; the X server killed ends the watcher with
-# status 1.
+# watcher and saver with status 0, and the setting options go on to the
+# saver; without --after the stored delay counts; the X server killed ends
+# the watcher with status 1.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
@@ -150,8 +151,14 @@ kill "$daemon"
 wait "$daemon" 2>/dev/null || true
 
 # The X server killed: the watcher ends, soon, with status 1 and one line.
-watch "$work/killed.log"
+# Without --after the watcher takes the stored delay.
+printf '[glymmer]\nIdleDelay=7\n' >"$work/config/glymmer/glymmer.ini"
+log=$work/killed.log
+"$glymmer" --idle --verbose >"$log" 2>&1 &
+watcher=$!
+pids+=("$watcher")
 wait_seen "idle watcher on" 1
+grep -q "after 420 s" "$log" || fail "the stored delay of 7 minutes was not taken: $(cat "$log")"
 disown "$xvfb_pid"
 kill -KILL "$xvfb_pid"
 wait_end "$watcher" 5 || fail "the watcher outlives its X server by 5 s"
