@@ -52,7 +52,10 @@ set +e
 "$glymmer" --frobnicate 2>/dev/null; status=$?
 set -e
 [ "$status" -eq 2 ] || fail "unknown option exited $status, expected 2"
-"$glymmer" --help | grep -q -- --render || fail "--help does not mention --render"
+# Read whole: grep -q ending at its first match would cut a longer text's
+# second write short (SIGPIPE), which pipefail counts as a failure.
+help=$("$glymmer" --help)
+grep -q -- --render <<<"$help" || fail "--help does not mention --render"
 "$glymmer" --version | grep -q '^glymmer ' || fail "--version"
 
 # SIGTERM in the middle of a long render.
