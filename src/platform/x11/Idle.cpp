@@ -108,7 +108,9 @@ void X11Idle::Check() {
   XScreenSaverInfo info;
   std::memset(&info, 0, sizeof info);
   Status answered = XScreenSaverQueryInfo(display, DefaultRootWindow(display), &info);
-  if (gConnectionLost || !answered) return;
+  if (gConnectionLost) return;
+  // A server that does not answer this once is asked again after the delay.
+  if (!answered) info.idle = 0;
   if (info.idle >= delay) {
     idle = true;
     ArmActivityAlarm();
