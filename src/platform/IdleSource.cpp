@@ -12,7 +12,7 @@ std::unique_ptr<IdleSource> MakeX11IdleSource(bool verbose, std::string* lookedF
 
 std::unique_ptr<IdleSource> MakeIdleSource(bool verbose, std::string* lookedFor) {
   std::string looked;
-  auto add = [&](const std::string& what) { looked += (looked.empty() ? "" : ", ") + what; };
+  auto add = [&](const std::string& what) { looked += (looked.empty() ? "" : "; ") + what; };
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   bool onWayland = wayland && *wayland;
   if (onWayland) {

@@ -90,14 +90,14 @@ bool WaylandIdle::Connect(std::string* what) {
   std::string quoted = std::string("\"") + (name ? name : "wayland-0") + "\"";
   display = wl_display_connect(nullptr);
   if (!display) {
-    *what = "the Wayland compositor " + quoted + " (it cannot be reached)";
+    *what = "an idle protocol on the Wayland compositor " + quoted + ", which cannot be reached";
     return false;
   }
   static const wl_registry_listener listener = {OnGlobal, [](void*, wl_registry*, uint32_t) {}};
   registry = wl_display_get_registry(display);
   wl_registry_add_listener(registry, &listener, this);
   if (wl_display_roundtrip(display) < 0) {
-    *what = "the Wayland compositor " + quoted + " (it does not answer)";
+    *what = "an idle protocol on the Wayland compositor " + quoted + ", which does not answer";
     return false;
   }
 #if GLYMMER_HAVE_KDE_IDLE
@@ -212,7 +212,7 @@ bool WaylandIdle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
 std::unique_ptr<IdleSource> MakeWaylandIdleSource(bool verbose, std::string* lookedFor) {
   std::unique_ptr<WaylandIdle> source(new WaylandIdle);
   if (!source->Connect(lookedFor) || !source->HasNotifier()) {
-    if (verbose) std::fprintf(stderr, "glymmer: no %s\n", lookedFor->c_str());
+    if (verbose) std::fprintf(stderr, "glymmer: idle source not found: %s\n", lookedFor->c_str());
     return nullptr;
   }
   return source;

@@ -65,7 +65,7 @@ bool X11Idle::Open(std::string* what) {
   *what = "MIT-SCREEN-SAVER and SYNC" + on;
   display = XOpenDisplay(nullptr);
   if (!display) {
-    *what = "MIT-SCREEN-SAVER" + on + " (it cannot be opened)";
+    *what = "MIT-SCREEN-SAVER" + on + ", which cannot be opened";
     return false;
   }
   // A broken connection is news for the watcher, not a reason for Xlib to
@@ -191,7 +191,7 @@ bool X11Idle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
 std::unique_ptr<IdleSource> MakeX11IdleSource(bool verbose, std::string* lookedFor) {
   std::unique_ptr<X11Idle> source(new X11Idle);
   if (!source->Open(lookedFor)) {
-    if (verbose) std::fprintf(stderr, "glymmer: no %s\n", lookedFor->c_str());
+    if (verbose) std::fprintf(stderr, "glymmer: idle source not found: %s\n", lookedFor->c_str());
     return nullptr;
   }
   return source;
