@@ -35,45 +35,15 @@ done
 work=$(mktemp -d)
 trap end_started EXIT
 wayland_session 3000
-# The sanitizer pass names its suppressions by a path the user may not reach.
-if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
-  cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
-  chmod 644 "$work/lsan.supp"
-  export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
-fi
+share_suppressions
 
-field() { sed -n "s/.* $1=\([0-9a-f.]*\).*/\1/p" <<<"$2"; }
-above() { awk -v v="$(field "$1" "$2")" -v t="$3" 'BEGIN { exit !(v > t) }'; }
 shot() { as "$wl" "$xshot" --kwin 2>/dev/null; }
-wait_covered() {
-  local _ shot=""
-  for _ in $(seq 50); do
-    shot=$(shot) || true
-    [ -n "$shot" ] && above lit "$shot" 0.02 && ! above red "$shot" 0.001 && return 0
-    sleep 0.2
-  done
-  fail "the saver does not cover the window: $shot"
-}
-wait_uncovered() {
-  local _ shot=""
-  for _ in $(seq 50); do
-    shot=$(shot) || true
-    [ -n "$shot" ] && above red "$shot" 0.3 && return 0
-    sleep 0.2
-  done
-  fail "the window does not show: $shot"
-}
 watch() {
   log=$1
   shift
   run_as "$wl" "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
   watcher=$!
   pids+=("$watcher")
-}
-wait_end() {
-  wait_gone "$1" "$2" || return 1
-  status=0
-  wait "$1" || status=$?
 }
 
 # KWin under a session bus of its own. Debian's kwin_wayland carries a file
