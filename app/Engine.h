@@ -31,6 +31,15 @@ void ReportStarted(bool started);
 // whatever fails, it waits for SIGTERM and returns 0.
 int RunOnScreen(const Options& options);
 
+// The idle watcher: starts the saver (this program, --saver or --fullscreen)
+// as a child once the session has been idle for the delay (--after, else the
+// stored one), and again after each return of the user. Returns 0 when ended
+// by SIGTERM or SIGINT, 1 when it could not start (no idle source, another
+// watcher or an xscreensaver daemon on the session) or the session's display
+// or bus went away. It handles its signals itself: call it before
+// InstallStopHandlers.
+int RunIdle(const Options& options);
+
 // Headless render to numbered PNG files. Returns the process exit status.
 int RunRender(const Options& options);
 

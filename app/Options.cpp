@@ -179,6 +179,10 @@ std::string UsageText() {
          "                      XSCREENSAVER_WINDOW, or the root window; ends on SIGTERM\n"
          "  -window-id ID       as an xscreensaver hack, into window ID (hex or decimal);\n"
          "                      wins over -root\n"
+         "  --idle              the screen saver of this session: watch it, and start the\n"
+         "                      saver once it has been idle for the stored delay (5\n"
+         "                      minutes unless changed), again after each return of\n"
+         "                      the user; see Idle watcher options\n"
          "  --render            render headless to PNG files (no display needed)\n"
          "  --configure         change the settings in the settings dialog, and whether\n"
          "                      Glymmer starts itself after some idle minutes (its last\n"
@@ -205,6 +209,14 @@ std::string UsageText() {
          "  -visual V, -install, -noinstall, -mono\n"
          "                      accepted from xscreensaver; Glymmer always draws in\n"
          "                      colour with the window's own visual\n"
+         "\n"
+         "Idle watcher options:\n"
+         "  --after S           start the saver after S seconds of inactivity, 1 to\n"
+         "                      86400, instead of the stored delay\n"
+         "  --verbose           report the idle source, each start and end of the saver\n"
+         "  The saver covers every output above panels (--saver) where the compositor\n"
+         "  offers a layer shell, else every monitor (--fullscreen); the on-screen and\n"
+         "  setting options go on to it. A second watcher on a session is refused.\n"
          "\n"
          "Settings for this run (each wins over the stored preference, which stays as\n"
          "it is; xscreensaver's settings dialog passes them to the hack):\n"
@@ -244,6 +256,19 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
   };
 
   for (int i = 1; i < argc; ++i) {
+    // The words of this option, once it is parsed, go on to the idle
+    // watcher's saver unless they are the watcher's own or choose a mode.
+    struct PassOn {
+      char** argv;
+      int first;
+      const int& last;
+      bool keep = true;
+      std::vector<std::string>* out;
+      ~PassOn() {
+        if (keep)
+          for (int k = first; k <= last; ++k) out->push_back(argv[k]);
+      }
+    } passOn{argv, i, i, true, &o->saverArguments};
     std::string arg = argv[i];
     // One spelling for the comparisons below: two dashes.
     if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') arg = "-" + arg;
@@ -271,6 +296,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       return fail("bad value '" + v + "' for " + arg + " (" + what + ")");
     };
     std::string v;
+    for (const char* own : {"--render", "--window", "--fullscreen", "--saver", "--preview",
+                            "--detach", "--configure", "--root", "--window-id", "--idle",
+                            "--after"})
+      if (arg == own) passOn.keep = false;
     if (arg == "--help" || arg == "-h") {
       o->showHelp = true;
     } else if (arg == "--version") {
@@ -285,6 +314,20 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->mode = RunMode::Saver;
     } else if (arg == "--detach") {
       o->detach = true;
+    } else if (arg == "--idle") {
+      o->mode = RunMode::Idle;
+    } else if (arg == "--after") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      long long seconds;
+      if (!ParseInt(v, 1, 86400, &seconds)) {
+        if (!bad(v, "expected whole seconds, 1 to 86400")) return false;
+        continue;
+      }
+      o->afterSeconds = static_cast<int>(seconds);
+      o->afterGiven = true;
     } else if (arg == "--backend") {
       if (!needValue(&v)) {
         if (!missing()) return false;

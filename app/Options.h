@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class RunMode { Default, Render, Window, FullScreen, Saver, Preview, Hack, Configure };
+enum class RunMode { Default, Render, Window, FullScreen, Saver, Preview, Hack, Configure, Idle };
 
 // An X geometry: [WxH][{+-}X{+-}Y]; a minus offset counts from the right or
 // bottom edge.
@@ -47,6 +47,11 @@ struct Options {
   DisplayBackend backend = DisplayBackend::kX11;
   std::string mainOutput;     // --main-output NAME: the output that counts as main
   bool detach = false;        // --detach: go on in the background once the views are up
+  int afterSeconds = 0;       // --after S: the idle watcher's delay for this run
+  bool afterGiven = false;
+  // The command line without the words that choose a mode, --detach and
+  // --after: what the idle watcher passes on to the saver it starts.
+  std::vector<std::string> saverArguments;
   SettingOverrides overrides; // the setting options (--glyphs, --folder, ...)
   bool settingsGiven = false; // at least one of them was given
   std::vector<std::string> warnings;  // problems passed over in the hack mode

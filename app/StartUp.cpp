@@ -16,13 +16,13 @@ int InRange(int64_t minutes) {
 }  // namespace
 
 int StoredIdleDelayMinutes() {
-  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kProgramStoreName);
+  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kAppSettingsModuleName);
   if (!store || !store->stringForKey(kIdleDelayKey)) return kIdleDelayDefault;
   return InRange(store->integerForKey(kIdleDelayKey));
 }
 
 bool StoreIdleDelayMinutes(int minutes, std::string* where) {
-  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kProgramStoreName);
+  ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kAppSettingsModuleName);
   if (store) {
     store->setInteger(InRange(minutes), kIdleDelayKey);
     if (store->synchronize()) return true;

@@ -5,9 +5,12 @@
 // autostart entry itself (platform/Autostart.h), not a stored flag.
 #pragma once
 
+#include "host/SettingsTable.h"
+
 #include <string>
 
-constexpr const char* kProgramStoreName = "glymmer";
+// In the store kAppSettingsModuleName, beside "WholeLibrary"; not in the
+// settings table, since it is no option of a run: the watcher's --after is.
 constexpr const char* kIdleDelayKey = "IdleDelay";
 // Minutes; the dialog's field offers the same range.
 constexpr int kIdleDelayDefault = 5;

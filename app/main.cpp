@@ -183,6 +183,18 @@ int main(int argc, char** argv) {
                  "settings and takes none\n");
     return 2;
   }
+  if (options.afterGiven && options.mode != RunMode::Idle) {
+    std::fprintf(stderr, "glymmer: --after goes with --idle\n");
+    return 2;
+  }
+  if (options.mode == RunMode::Idle) {
+    if (options.detach) {
+      std::fprintf(stderr, "glymmer: --idle runs until the session ends; start it in the "
+                           "background instead of --detach\n");
+      return 2;
+    }
+    return RunIdle(options);
+  }
   // Every view this process creates applies them after loading the store.
   *ProcessSettingOverrides() = options.overrides;
   // Lines said from the views' worker threads as well.

@@ -14,7 +14,8 @@
 enum class IdleEvent {
   kIdle,    // idle for the delay
   kActive,  // input again after kIdle
-  kLost,    // the compositor, the X server or the bus went away: the watcher ends
+  kLost,    // the compositor, the X server or the bus went away: the watcher ends;
+            // the source has said so on stderr, in one line
 };
 
 class IdleSource {
@@ -30,6 +31,9 @@ public:
   // keeps the session from idling at this moment (gnome-session's idle
   // inhibitors); asked just before a saver is started.
   virtual bool Inhibited() { return false; }
+  // True when the compositor offers the layer shell, so that the saver can
+  // cover every output as `glymmer --saver`; otherwise it runs full screen.
+  virtual bool OffersSaverLayer() const { return false; }
 };
 
 // The session lock: calls `locked` (from the main context) whenever the
@@ -39,3 +43,16 @@ public:
   virtual ~LockWatch() = default;
   virtual bool Start(std::function<void()> locked) = 0;
 };
+
+// The idle source the session offers, tried in this order: on Wayland
+// (WAYLAND_DISPLAY set) ext-idle-notify-v1, then org_kde_kwin_idle; then
+// GNOME's org.gnome.Mutter.IdleMonitor on the session bus; then, without
+// Wayland, X11's MIT-SCREEN-SAVER on DISPLAY. Null when the session offers
+// none; *lookedFor then names what was looked for, in one line. With
+// `verbose`, what was passed over is said on stderr.
+std::unique_ptr<IdleSource> MakeIdleSource(bool verbose, std::string* lookedFor);
+
+// Whether an xscreensaver daemon watches the X display that DISPLAY names,
+// seen as xscreensaver-command finds it: a window of the daemon's carrying
+// the _SCREENSAVER_VERSION property. *version is then its version.
+bool XScreenSaverDaemonRuns(std::string* version);

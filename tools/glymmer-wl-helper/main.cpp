@@ -6,17 +6,29 @@
 //   glymmer-wl-helper mouse                    holds a virtual pointer until
 //                                              SIGTERM: a mouse that stays
 //                                              plugged in
-//   glymmer-wl-helper window RRGGBB           shows an ordinary window of
-//                                              one colour until SIGTERM
+//   glymmer-wl-helper key                     presses and releases a key
+//                                              (KWin's fake input)
+//   glymmer-wl-helper window RRGGBB [inhibit] shows an ordinary window of
+//                                              one colour until SIGTERM;
+//                                              with inhibit, it holds an
+//                                              idle inhibitor, as a video
+//                                              player does
+//
+// The pointer is wlroots' virtual pointer where the compositor offers it,
+// else KWin's fake input (which KWin offers to every client when run with
+// KWIN_WAYLAND_NO_PERMISSION_CHECKS=1).
 //
 // Exit status 1 when the compositor lacks what is needed, 2 for a bad line.
 
 #include <wayland-client.h>
 
+#include "fake-input-client-protocol.h"
+#include "idle-inhibit-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 #include <linux/input-event-codes.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -24,6 +36,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -35,9 +48,12 @@ struct Globals {
   wl_seat* seat = nullptr;
   xdg_wm_base* wmBase = nullptr;
   zwlr_virtual_pointer_manager_v1* pointers = nullptr;
+  org_kde_kwin_fake_input* fake = nullptr;
+  zwp_idle_inhibit_manager_v1* inhibitors = nullptr;
 };
 
-void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version) {
   Globals* g = static_cast<Globals*>(data);
   std::string i = interface;
   if (i == wl_compositor_interface.name)
@@ -51,11 +67,52 @@ void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
   else if (i == zwlr_virtual_pointer_manager_v1_interface.name)
     g->pointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
         wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+  else if (i == org_kde_kwin_fake_input_interface.name)
+    g->fake = static_cast<org_kde_kwin_fake_input*>(
+        wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, std::min(version, 4u)));
+  else if (i == zwp_idle_inhibit_manager_v1_interface.name)
+    g->inhibitors = static_cast<zwp_idle_inhibit_manager_v1*>(
+        wl_registry_bind(registry, name, &zwp_idle_inhibit_manager_v1_interface, 1));
 }
 void OnGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistry = {OnGlobal, OnGlobalRemove};
 
+// KWin's fake input: it counts only once the client has introduced itself.
+bool FakeInput(wl_display* display, Globals& g) {
+  if (!g.fake) return false;
+  org_kde_kwin_fake_input_authenticate(g.fake, "glymmer-wl-helper", "Glymmer's checks");
+  wl_display_roundtrip(display);
+  return true;
+}
+
+int PressKey(wl_display* display, Globals& g) {
+  if (!FakeInput(display, g) || wl_proxy_get_version(reinterpret_cast<wl_proxy*>(g.fake)) < 4) {
+    std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no fake keyboard\n");
+    return 1;
+  }
+  org_kde_kwin_fake_input_keyboard_key(g.fake, KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_PRESSED);
+  wl_display_roundtrip(display);
+  usleep(50 * 1000);
+  org_kde_kwin_fake_input_keyboard_key(g.fake, KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_RELEASED);
+  wl_display_roundtrip(display);
+  return 0;
+}
+
 int MovePointer(wl_display* display, Globals& g, int dx, int dy, bool click) {
+  if (!g.pointers && FakeInput(display, g)) {
+    for (int step = 1; step <= 4; ++step) {
+      org_kde_kwin_fake_input_pointer_motion(g.fake, wl_fixed_from_int(dx) / 4,
+                                             wl_fixed_from_int(dy) / 4);
+      wl_display_roundtrip(display);
+      usleep(20 * 1000);
+    }
+    if (click) {
+      org_kde_kwin_fake_input_button(g.fake, BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
+      org_kde_kwin_fake_input_button(g.fake, BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
+    }
+    wl_display_roundtrip(display);
+    return 0;
+  }
   if (!g.pointers) {
     std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no virtual pointer\n");
     return 1;
@@ -86,16 +143,35 @@ int MovePointer(wl_display* display, Globals& g, int dx, int dy, bool click) {
 
 volatile std::sig_atomic_t stop = 0;
 
+// Serves the compositor until SIGTERM or SIGINT, or until it goes away.
+// libwayland's own wait goes on through signals: this one looks at `stop`
+// every 100 ms.
+void WaitForStop(wl_display* display) {
+  std::signal(SIGTERM, [](int) { stop = 1; });
+  std::signal(SIGINT, [](int) { stop = 1; });
+  while (!stop) {
+    bool lost = false;
+    while (!lost && wl_display_prepare_read(display) != 0)
+      lost = wl_display_dispatch_pending(display) < 0;
+    if (lost) break;
+    wl_display_flush(display);
+    pollfd p{wl_display_get_fd(display), POLLIN, 0};
+    if (poll(&p, 1, 100) > 0) {
+      if (wl_display_read_events(display) < 0) break;
+    } else {
+      wl_display_cancel_read(display);
+    }
+    if (wl_display_dispatch_pending(display) < 0) break;
+  }
+}
+
 int HoldPointer(wl_display* display, Globals& g) {
   if (!g.pointers) {
     std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no virtual pointer\n");
     return 1;
   }
   zwlr_virtual_pointer_v1* p = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.pointers, g.seat);
-  std::signal(SIGTERM, [](int) { stop = 1; });
-  std::signal(SIGINT, [](int) { stop = 1; });
-  while (!stop && wl_display_dispatch(display) >= 0) {
-  }
+  WaitForStop(display);
   zwlr_virtual_pointer_v1_destroy(p);
   wl_display_roundtrip(display);
   return 0;
@@ -129,8 +205,12 @@ void Paint(Window* w) {
   wl_surface_commit(w->surface);
 }
 
-int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
+int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool inhibit) {
   if (!g.wmBase || !g.shm || !g.compositor) return 1;
+  if (inhibit && !g.inhibitors) {
+    std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no idle inhibitor\n");
+    return 1;
+  }
   static const xdg_wm_base_listener ping = {
       [](void*, xdg_wm_base* b, uint32_t serial) { xdg_wm_base_pong(b, serial); }};
   xdg_wm_base_add_listener(g.wmBase, &ping, nullptr);
@@ -160,11 +240,12 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
         Paint(static_cast<Window*>(data));
       }};
   xdg_surface_add_listener(xs, &surfaceListener, &w);
+  // The compositor honours it while the surface is visible.
+  zwp_idle_inhibitor_v1* inhibitor =
+      inhibit ? zwp_idle_inhibit_manager_v1_create_inhibitor(g.inhibitors, w.surface) : nullptr;
   wl_surface_commit(w.surface);
-  std::signal(SIGTERM, [](int) { stop = 1; });
-  std::signal(SIGINT, [](int) { stop = 1; });
-  while (!stop && wl_display_dispatch(display) >= 0) {
-  }
+  WaitForStop(display);
+  if (inhibitor) zwp_idle_inhibitor_v1_destroy(inhibitor);
   xdg_toplevel_destroy(top);
   xdg_surface_destroy(xs);
   wl_surface_destroy(w.surface);
@@ -177,10 +258,13 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
 int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "";
   bool pointer = what == "pointer" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "click"));
-  bool window = what == "window" && argc == 3 && std::strlen(argv[2]) == 6;
+  bool key = what == "key" && argc == 2;
   bool mouse = what == "mouse" && argc == 2;
-  if (!pointer && !window && !mouse) {
-    std::fprintf(stderr, "usage: glymmer-wl-helper pointer DX DY [click] | mouse | window RRGGBB\n");
+  bool window = what == "window" && (argc == 3 || (argc == 4 && std::string(argv[3]) == "inhibit")) &&
+                std::strlen(argv[2]) == 6;
+  if (!pointer && !window && !key && !mouse) {
+    std::fprintf(stderr,
+                 "usage: glymmer-wl-helper pointer DX DY [click] | mouse | key | window RRGGBB [inhibit]\n");
     return 2;
   }
   wl_display* display = wl_display_connect(nullptr);
@@ -192,10 +276,15 @@ int main(int argc, char** argv) {
   wl_registry* registry = wl_display_get_registry(display);
   wl_registry_add_listener(registry, &kRegistry, &g);
   wl_display_roundtrip(display);
-  int status = pointer ? MovePointer(display, g, std::atoi(argv[2]), std::atoi(argv[3]), argc == 5)
-               : mouse ? HoldPointer(display, g)
-                       : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)));
+  int status =
+      pointer ? MovePointer(display, g, std::atoi(argv[2]), std::atoi(argv[3]), argc == 5)
+      : key   ? PressKey(display, g)
+      : mouse ? HoldPointer(display, g)
+              : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)),
+                           argc == 4);
   if (g.pointers) zwlr_virtual_pointer_manager_v1_destroy(g.pointers);
+  if (g.fake) org_kde_kwin_fake_input_destroy(g.fake);
+  if (g.inhibitors) zwp_idle_inhibit_manager_v1_destroy(g.inhibitors);
   if (g.wmBase) xdg_wm_base_destroy(g.wmBase);
   if (g.seat) wl_seat_destroy(g.seat);
   if (g.shm) wl_shm_destroy(g.shm);

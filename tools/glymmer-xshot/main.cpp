@@ -2,7 +2,7 @@
 // on the server named by DISPLAY, or what a screenshot file shows, for
 // scripts that check the screen:
 //
-//   glymmer-xshot [--window ID | --file IMAGE] [--region X,Y,W,H] [--png FILE]
+//   glymmer-xshot [--window ID | --file IMAGE | --kwin] [--region X,Y,W,H] [--png FILE]
 //
 // prints one line "WIDTHxHEIGHT lit=P hash=H red=R fine=F": P is the share
 // of pixels in the region (the whole window by default) brighter than
@@ -11,8 +11,10 @@
 // horizontal neighbours that lie inside pairs of columns (0 and 1, 2 and 3,
 // ...): about a half for a picture drawn at its full size, none for one
 // drawn at half the size and doubled. --png also saves the whole window as a
-// PNG file. Exit status 1 when the window or file cannot be read, 2 for a
-// bad command line.
+// PNG file. --kwin takes the screen that KWin shows (its active output)
+// through org.kde.KWin.ScreenShot2 on the session bus, which answers anyone
+// when KWin runs with KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1. Exit status 1
+// when the window or file cannot be read, 2 for a bad command line.
 //
 //   glymmer-xshot --close ID
 //
@@ -21,6 +23,11 @@
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
 #include "platform/x11/X11Display.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -40,7 +47,8 @@ bool ParseRegion(const char* text, int region[4]) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: glymmer-xshot [--window ID | --file IMAGE] [--region X,Y,W,H] [--png FILE]\n");
+               "usage: glymmer-xshot [--window ID | --file IMAGE | --kwin] [--region X,Y,W,H] "
+               "[--png FILE]\n");
   return 2;
 }
 
@@ -61,6 +69,64 @@ bool ReadImage(const char* path, std::vector<unsigned char>& rgb, int* width, in
   return true;
 }
 
+// KWin's screenshot of its active output: the image comes raw (QImage's
+// 32-bit formats, blue first in memory) on a pipe, its size in the reply.
+bool CaptureKWin(std::vector<unsigned char>& rgb, int* width, int* height) {
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (!bus) {
+    std::fprintf(stderr, "glymmer-xshot: no session bus: %s\n", error->message);
+    g_error_free(error);
+    return false;
+  }
+  int pipe[2];
+  if (pipe2(pipe, O_CLOEXEC) != 0) return false;
+  // The list owns the write end; it is closed here once the call is sent,
+  // so that the read below ends when KWin closes its copy.
+  GUnixFDList* fds = g_unix_fd_list_new_from_array(&pipe[1], 1);
+  GVariantBuilder options;
+  g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&options, "{sv}", "native-resolution", g_variant_new_boolean(TRUE));
+  GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+      bus, "org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2",
+      "CaptureActiveScreen", g_variant_new("(a{sv}h)", &options, 0), G_VARIANT_TYPE("(a{sv})"),
+      G_DBUS_CALL_FLAGS_NONE, 10000, fds, nullptr, nullptr, &error);
+  g_object_unref(fds);
+  std::vector<unsigned char> raw;
+  unsigned char buffer[65536];
+  ssize_t got;
+  while (reply && (got = read(pipe[0], buffer, sizeof buffer)) > 0) raw.insert(raw.end(), buffer, buffer + got);
+  close(pipe[0]);
+  g_object_unref(bus);
+  if (!reply) {
+    std::fprintf(stderr, "glymmer-xshot: KWin took no screenshot: %s\n", error->message);
+    g_error_free(error);
+    return false;
+  }
+  GVariant* results = g_variant_get_child_value(reply, 0);
+  guint32 w = 0, h = 0, stride = 0, format = 0;
+  g_variant_lookup(results, "width", "u", &w);
+  g_variant_lookup(results, "height", "u", &h);
+  g_variant_lookup(results, "stride", "u", &stride);
+  g_variant_lookup(results, "format", "u", &format);
+  g_variant_unref(results);
+  g_variant_unref(reply);
+  // QImage::Format_RGB32, Format_ARGB32, Format_ARGB32_Premultiplied.
+  if (format < 4 || format > 6 || !w || !h || stride < w * 4 ||
+      raw.size() < static_cast<size_t>(stride) * h) {
+    std::fprintf(stderr, "glymmer-xshot: KWin's screenshot is not a 32-bit image (format %u)\n",
+                 format);
+    return false;
+  }
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  rgb.resize(static_cast<size_t>(w) * h * 3);
+  for (size_t y = 0; y < h; ++y)
+    for (size_t x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) rgb[(y * w + x) * 3 + c] = raw[y * stride + x * 4 + 2 - c];
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +135,7 @@ int main(int argc, char** argv) {
   bool regionGiven = false;
   const char* png = nullptr;
   const char* file = nullptr;
+  bool kwin = false;
   if (argc == 3 && std::string(argv[1]) == "--close") {
     char* end = nullptr;
     unsigned long id = std::strtoul(argv[2], &end, 0);
@@ -80,6 +147,10 @@ int main(int argc, char** argv) {
   }
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg == "--kwin") {
+      kwin = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     const char* value = argv[++i];
     if (arg == "--window") {
@@ -100,7 +171,9 @@ int main(int argc, char** argv) {
 
   std::vector<unsigned char> rgb;
   int width = 0, height = 0;
-  if (file) {
+  if (kwin) {
+    if (!CaptureKWin(rgb, &width, &height)) return 1;
+  } else if (file) {
     if (!ReadImage(file, rgb, &width, &height)) {
       std::fprintf(stderr, "glymmer-xshot: cannot read the image %s\n", file);
       return 1;

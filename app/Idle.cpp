@@ -1,0 +1,261 @@
+// Idle: glymmer --idle, the screen saver of a session. It only listens (idle
+// and activity from the session's idle source, the session lock, stop
+// signals) and runs the saver as a child process, so that a saver that
+// crashes or leaks never ends the watch. It opens no OpenGL and no pictures,
+// and between events it sleeps in one poll.
+
+#include "Engine.h"
+
+#include "StartUp.h"
+#include "platform/IdleLoop.h"
+#include "platform/IdleSource.h"
+#include "platform/dbus/GnomeIdle.h"
+#include "platform/dbus/SessionLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// How long a saver has to end in order after SIGTERM before it is killed;
+// the saver gives its own teardown 5 s.
+constexpr unsigned kSaverGraceMs = 6000;
+
+// The session the watcher serves, as a file-name-safe word: the Wayland
+// display, else the X display without its screen number.
+std::string SessionName() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* x11 = std::getenv("DISPLAY");
+  std::string name;
+  if (wayland && *wayland) {
+    name = wayland;
+  } else if (x11 && *x11) {
+    name = x11;
+    size_t colon = name.rfind(':');
+    size_t dot = name.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos) name.resize(dot);
+  } else {
+    name = "none";
+  }
+  std::string safe;
+  for (char c : name)
+    safe += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
+                    c == ':'
+                ? c
+                : '_';
+  return safe;
+}
+
+// One watcher per session: a lock file in the user's runtime folder, held
+// while the watcher runs. The descriptor, -1 when another watcher holds it,
+// or -2 when there is no place for it (nothing to refuse on then).
+int ClaimSession(const std::string& session) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string path = runtime && *runtime
+                         ? std::string(runtime) + "/glymmer-idle-" + session + ".lock"
+                         : "/tmp/glymmer-idle-" + std::to_string(getuid()) + "-" + session + ".lock";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -2;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || info.st_uid != getuid() || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -2;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string DescribeStatus(int status) {
+  if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) {
+    const char* name = strsignal(WTERMSIG(status));
+    return std::string("signal ") + std::to_string(WTERMSIG(status)) + (name ? std::string(", ") + name : "");
+  }
+  return "status " + std::to_string(status);
+}
+
+class Watcher {
+public:
+  Watcher(const Options& o, IdleLoop& l, IdleSource& s, unsigned delayMs)
+      : options(o), loop(l), source(s), delay(delayMs) {
+    program = OwnProgramPath();
+    saverMode = source.OffersSaverLayer() ? "--saver" : "--fullscreen";
+  }
+
+  const char* SaverMode() const { return saverMode; }
+
+  void OnIdleEvent(IdleEvent event) {
+    switch (event) {
+      case IdleEvent::kIdle:
+        if (saver > 0 || stopping) return;
+        if (source.Inhibited()) {
+          if (options.verbose)
+            std::fprintf(stderr, "glymmer: idle for %u s, but an inhibitor holds the session\n",
+                         delay / 1000);
+          return;
+        }
+        StartSaver();
+        return;
+      case IdleEvent::kActive:
+        if (options.verbose) std::fprintf(stderr, "glymmer: the user is active again\n");
+        return;
+      case IdleEvent::kLost:
+        Stop(1);
+        return;
+    }
+  }
+
+  void OnLocked() {
+    if (saver <= 0) return;
+    if (options.verbose) std::fprintf(stderr, "glymmer: the session locked; the saver ends\n");
+    kill(saver, SIGTERM);
+  }
+
+  // Ends the saver, if one runs, then the loop; Run then returns `status`.
+  void Stop(int status) {
+    if (stopping) return;
+    stopping = true;
+    exitStatus = status;
+    if (saver <= 0) {
+      loop.Quit();
+      return;
+    }
+    kill(saver, SIGTERM);
+    pid_t stuck = saver;
+    killTimer = loop.After(kSaverGraceMs, [stuck] { kill(stuck, SIGKILL); });
+  }
+
+  int ExitStatus() const { return exitStatus; }
+
+private:
+  void StartSaver() {
+    std::vector<std::string> argv = {program, saverMode};
+    argv.insert(argv.end(), options.saverArguments.begin(), options.saverArguments.end());
+    saver = program.empty() ? -1 : loop.StartChild(argv, [this](int status) { SaverEnded(status); });
+    if (saver < 0) {
+      Failed("it could not be started");
+      return;
+    }
+    if (options.verbose)
+      std::fprintf(stderr, "glymmer: idle for %u s: the saver starts (glymmer %s, process %d)\n",
+                   delay / 1000, saverMode, static_cast<int>(saver));
+  }
+
+  void SaverEnded(int status) {
+    saver = -1;
+    if (stopping) {
+      loop.Cancel(killTimer);
+      loop.Quit();
+      return;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+      failedBefore = false;
+      if (options.verbose)
+        std::fprintf(stderr, "glymmer: the saver ended; it starts again after the next idle period\n");
+      return;
+    }
+    Failed("it ended with " + DescribeStatus(status));
+  }
+
+  // A saver that could not start, or crashed, is tried again only after the
+  // user has been back: said once, not at every try.
+  void Failed(const std::string& why) {
+    if (!failedBefore)
+      std::fprintf(stderr, "glymmer: the saver failed (%s); it is tried again after the next activity\n",
+                   why.c_str());
+    failedBefore = true;
+  }
+
+  const Options& options;
+  IdleLoop& loop;
+  IdleSource& source;
+  unsigned delay;
+  std::string program;
+  const char* saverMode;
+  int saver = -1;
+  bool failedBefore = false;
+  bool stopping = false;
+  unsigned killTimer = 0;
+  int exitStatus = 0;
+};
+
+}  // namespace
+
+int RunIdle(const Options& options) {
+  unsigned delayMs = options.afterGiven ? static_cast<unsigned>(options.afterSeconds) * 1000u
+                                        : static_cast<unsigned>(StoredIdleDelayMinutes()) * 60000u;
+  std::string session = SessionName();
+  int claim = ClaimSession(session);
+  if (claim == -1) {
+    std::fprintf(stderr, "glymmer: an idle watcher already runs on %s\n", session.c_str());
+    return 1;
+  }
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* x11 = std::getenv("DISPLAY");
+  std::string version;
+  if (!(wayland && *wayland) && x11 && *x11 && XScreenSaverDaemonRuns(&version)) {
+    std::fprintf(stderr,
+                 "glymmer: the xscreensaver daemon %s already runs on %s and two savers would "
+                 "fight: add glymmer --root to its programs instead\n",
+                 version.c_str(), x11);
+    if (claim >= 0) close(claim);
+    return 1;
+  }
+  std::string lookedFor;
+  std::unique_ptr<IdleSource> source = MakeIdleSource(options.verbose, &lookedFor);
+  if (!source) {
+    std::fprintf(stderr, "glymmer: this session offers no idle source; looked for %s\n",
+                 lookedFor.c_str());
+    if (claim >= 0) close(claim);
+    return 1;
+  }
+  int status;
+  {
+    IdleLoop loop;
+    Watcher watcher(options, loop, *source, delayMs);
+    loop.WatchStopSignals([&](int signal) {
+      if (options.verbose)
+        std::fprintf(stderr, "glymmer: %s: the idle watcher ends\n", strsignal(signal));
+      watcher.Stop(0);
+    });
+    if (options.verbose)
+      std::fprintf(stderr, "glymmer: idle watcher on %s: %s; the saver (glymmer %s) after %u s\n",
+                   session.c_str(), source->Name(), watcher.SaverMode(), delayMs / 1000);
+    if (!source->Start(delayMs, [&](IdleEvent event) { watcher.OnIdleEvent(event); })) {
+      if (claim >= 0) close(claim);
+      return 1;
+    }
+    unsigned blanking = 0;
+    if (options.verbose && DesktopBlankingDelay(&blanking) && blanking * 1000u <= delayMs)
+      std::fprintf(stderr,
+                   "glymmer: GNOME blanks the screen after %u s (org.gnome.desktop.session "
+                   "idle-delay), before Glymmer's %u s: raise it or set it to never in Settings, "
+                   "Power\n",
+                   blanking, delayMs / 1000);
+    std::unique_ptr<LockWatch> lock = MakeLockWatch(options.verbose);
+    if (lock && !lock->Start([&] { watcher.OnLocked(); })) lock.reset();
+    if (options.verbose && !lock)
+      std::fprintf(stderr, "glymmer: no session lock to watch\n");
+    loop.Run();
+    status = watcher.ExitStatus();
+    lock.reset();
+  }
+  source.reset();
+  if (claim >= 0) close(claim);
+  return status;
+}

@@ -1,0 +1,145 @@
+// IdleLoop: GLib's default main context, its unix signal and child watches,
+// and the saver child that must never outlive the watcher.
+
+#include "platform/IdleLoop.h"
+
+#include <glib-unix.h>
+#include <glib.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+struct IdleLoop::Impl {
+  GMainLoop* loop = nullptr;
+  std::function<void(int)> stop;
+  std::vector<guint> sources;  // removed on destruction
+  // The callbacks of the children and timers not yet called, by source id.
+  std::map<guint, std::function<void(int)>> children;
+  std::map<guint, std::function<void()>> timers;
+
+  struct Call {
+    Impl* impl;
+    guint id;
+  };
+};
+
+IdleLoop::IdleLoop() : impl(new Impl) { impl->loop = g_main_loop_new(nullptr, FALSE); }
+
+IdleLoop::~IdleLoop() {
+  for (guint id : impl->sources) g_source_remove(id);
+  for (auto& child : impl->children) g_source_remove(child.first);
+  for (auto& timer : impl->timers) g_source_remove(timer.first);
+  g_main_loop_unref(impl->loop);
+}
+
+void IdleLoop::WatchStopSignals(std::function<void(int)> stop) {
+  impl->stop = std::move(stop);
+  for (int signal : {SIGTERM, SIGINT}) {
+    struct Data {
+      Impl* impl;
+      int signal;
+    };
+    Data* data = new Data{impl.get(), signal};
+    impl->sources.push_back(g_unix_signal_add_full(
+        G_PRIORITY_DEFAULT, signal,
+        [](gpointer p) -> gboolean {
+          Data* d = static_cast<Data*>(p);
+          if (d->impl->stop) d->impl->stop(d->signal);
+          return G_SOURCE_CONTINUE;
+        },
+        data, [](gpointer p) { delete static_cast<Data*>(p); }));
+  }
+}
+
+int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended) {
+  // Everything the child needs is made before the fork: after it, only
+  // async-signal-safe calls.
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t parent = getpid();
+  sigset_t none;
+  sigemptyset(&none);
+  pid_t child = fork();
+  if (child < 0) {
+    std::fprintf(stderr, "glymmer: cannot start the saver: %s\n", std::strerror(errno));
+    return -1;
+  }
+  if (child == 0) {
+    // Ends with the watcher, even when the watcher is killed; if the watcher
+    // is already gone, so is the reason to run.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execv(args[0], args.data());
+    const char message[] = "glymmer: cannot run the saver program\n";
+    ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    (void)written;
+    _exit(127);
+  }
+  Impl::Call* call = new Impl::Call{impl.get(), 0};
+  guint id = g_child_watch_add_full(
+      G_PRIORITY_DEFAULT, child,
+      [](GPid, gint status, gpointer p) {
+        Impl::Call* c = static_cast<Impl::Call*>(p);
+        auto found = c->impl->children.find(c->id);
+        if (found == c->impl->children.end()) return;
+        std::function<void(int)> ended = std::move(found->second);
+        c->impl->children.erase(found);
+        ended(status);
+      },
+      call, [](gpointer p) { delete static_cast<Impl::Call*>(p); });
+  call->id = id;
+  impl->children[id] = std::move(ended);
+  return child;
+}
+
+unsigned IdleLoop::After(unsigned ms, std::function<void()> due) {
+  Impl::Call* call = new Impl::Call{impl.get(), 0};
+  guint id = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, ms,
+      [](gpointer p) -> gboolean {
+        Impl::Call* c = static_cast<Impl::Call*>(p);
+        auto found = c->impl->timers.find(c->id);
+        if (found != c->impl->timers.end()) {
+          std::function<void()> due = std::move(found->second);
+          c->impl->timers.erase(found);
+          due();
+        }
+        return G_SOURCE_REMOVE;
+      },
+      call, [](gpointer p) { delete static_cast<Impl::Call*>(p); });
+  call->id = id;
+  impl->timers[id] = std::move(due);
+  return id;
+}
+
+void IdleLoop::Cancel(unsigned id) {
+  auto found = impl->timers.find(id);
+  if (found == impl->timers.end()) return;
+  impl->timers.erase(found);
+  g_source_remove(id);
+}
+
+void IdleLoop::Run() { g_main_loop_run(impl->loop); }
+
+void IdleLoop::Quit() { g_main_loop_quit(impl->loop); }
+
+std::string OwnProgramPath() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "";
+  std::string program(path, static_cast<size_t>(n));
+  // A program replaced while it runs (a package upgrade) is started anew
+  // from its new file.
+  const std::string deleted = " (deleted)";
+  if (program.size() > deleted.size() &&
+      program.compare(program.size() - deleted.size(), deleted.size(), deleted) == 0)
+    program.resize(program.size() - deleted.size());
+  return program;
+}

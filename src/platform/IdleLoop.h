@@ -1,0 +1,44 @@
+// IdleLoop: the idle watcher's one wait. The idle source's connection, the
+// stop signals, the saver child's end and the session lock all arrive through
+// the thread's default GLib main context, so the watcher sleeps in one poll
+// and wakes for nothing else.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class IdleLoop {
+public:
+  IdleLoop();
+  ~IdleLoop();
+  IdleLoop(const IdleLoop&) = delete;
+  IdleLoop& operator=(const IdleLoop&) = delete;
+
+  // From now on SIGTERM and SIGINT call `stop` (with the signal) from the
+  // loop instead of ending the process.
+  void WatchStopSignals(std::function<void(int)> stop);
+
+  // Starts the program `argv[0]` with `argv` as a child that is sent SIGTERM
+  // when this process ends, however it ends (kill -9 included). `ended` is
+  // called from the loop with the child's wait status (as waitpid gives it).
+  // The child's process id, or -1 (said on stderr) when it could not start.
+  int StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended);
+
+  // Calls `due` once from the loop, `ms` from now. Returns an id for Cancel.
+  unsigned After(unsigned ms, std::function<void()> due);
+  void Cancel(unsigned id);
+
+  // Waits and dispatches until Quit.
+  void Run();
+  void Quit();
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+// The path of this process's own program, for starting it again as a child;
+// empty when it cannot be found.
+std::string OwnProgramPath();

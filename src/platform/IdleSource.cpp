@@ -1,0 +1,37 @@
+// IdleSource: choosing the source of idle news that the session offers.
+
+#include "platform/IdleSource.h"
+
+#include "platform/dbus/GnomeIdle.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+std::unique_ptr<IdleSource> MakeWaylandIdleSource(bool verbose, std::string* lookedFor);
+std::unique_ptr<IdleSource> MakeX11IdleSource(bool verbose, std::string* lookedFor);
+
+std::unique_ptr<IdleSource> MakeIdleSource(bool verbose, std::string* lookedFor) {
+  std::string looked;
+  auto add = [&](const std::string& what) { looked += (looked.empty() ? "" : "; ") + what; };
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  bool onWayland = wayland && *wayland;
+  if (onWayland) {
+    std::string what;
+    if (std::unique_ptr<IdleSource> source = MakeWaylandIdleSource(verbose, &what)) return source;
+    add(what);
+  }
+  if (std::unique_ptr<IdleSource> source = MakeGnomeIdleSource(verbose)) return source;
+  add("org.gnome.Mutter.IdleMonitor on the session bus");
+  // Under Wayland the X server (Xwayland) sees only the input that goes to
+  // X clients: its idle time would start the saver while the user types.
+  const char* x11 = std::getenv("DISPLAY");
+  if (!onWayland && x11 && *x11) {
+    std::string what;
+    if (std::unique_ptr<IdleSource> source = MakeX11IdleSource(verbose, &what)) return source;
+    add(what);
+  } else if (!onWayland) {
+    add("MIT-SCREEN-SAVER (DISPLAY is not set)");
+  }
+  *lookedFor = looked;
+  return nullptr;
+}

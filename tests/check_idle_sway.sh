@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# glymmer --idle as the screen saver of sway 1.7, headless, whose only idle
+# protocol is org_kde_kwin_idle; the screen seen through grim's screenshots.
+#
+#   tests/check_idle_sway.sh BUILD_DIR [SOURCE_DIR]
+#
+# With a delay of 2 s: the saver covers a window only once the delay has
+# passed; a key ends it, the next idle period brings it back, pointer travel
+# ends that one; a window holding an idle inhibitor keeps it away until the
+# window closes; a second watcher is refused; kill -9 of the watcher leaves no
+# saver; SIGTERM ends watcher and saver with status 0; a saver that fails is
+# said once and tried again only after activity; the compositor killed ends
+# the watcher with status 1.
+#
+# Run as root, sway and every client run as "nobody". Exit status 77 (a skip)
+# only where sway cannot start at all.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+glymmer=$build/app/glymmer
+helper=$build/tools/glymmer-wl-helper/glymmer-wl-helper
+xshot=$build/tools/glymmer-xshot/glymmer-xshot
+
+fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+. "$source_dir/tests/support/session.sh"
+. "$source_dir/tests/support/wayland.sh"
+. "$source_dir/tests/support/idle.sh"
+command -v sway >/dev/null || skip "sway is not installed (scripts/setup installs it)"
+need_tools grim wtype
+for program in "$glymmer" "$helper" "$xshot"; do
+  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
+done
+
+work=$(mktemp -d)
+trap end_started EXIT
+wayland_session 3000
+mkdir -p "$work/shots"
+chmod 777 "$work/shots"
+share_suppressions
+
+shot() {
+  rm -f "$work/shots/out.png"
+  as "$wl" grim -o HEADLESS-1 "$work/shots/out.png" 2>/dev/null && "$xshot" --file "$work/shots/out.png"
+}
+# watch LOG ARGS...: starts a watcher with a delay of 2 s; sets watcher.
+watch() {
+  log=$1
+  shift
+  run_as "$wl" "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
+  watcher=$!
+  pids+=("$watcher")
+}
+
+echo "output HEADLESS-1 resolution 320x240" >"$work/main.conf"
+chmod 644 "$work/main.conf"
+start_sway main WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=1 ||
+  skip "sway cannot start here: $(tail -n 3 "$work/main.log" | tr '\n' ' ')"
+wl=$sway_display
+# A keyboard on the seat, as a real one is there long before any saver: a
+# surface gets the keyboard only from a seat that has one.
+run_as "$wl" wtype -s 600000 -k Shift_L &
+pids+=($!)
+run_as "$wl" "$helper" window ff0000 &
+pids+=($!)
+wait_uncovered
+
+# The saver comes once the delay has passed and covers the window; a key
+# ends it.
+started=$EPOCHREALTIME
+watch "$work/watch.log"
+wait_seen "the saver starts" 1
+at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
+grep -q "org_kde_kwin_idle; the saver (glymmer --saver)" "$log" ||
+  fail "the watcher does not say its source and the saver layer"
+wait_covered
+as "$wl" wtype -k a
+wait_seen "the saver ended" 1
+wait_uncovered
+# After the next idle period it comes again; pointer travel ends it.
+wait_seen "the saver starts" 2
+wait_covered
+as "$wl" "$helper" pointer 40 30
+wait_seen "the saver ended" 2
+
+# A visible window holding an idle inhibitor keeps the saver away, until it
+# closes.
+run_as "$wl" "$helper" window 00ff00 inhibit &
+inhibitor=$!
+pids+=("$inhibitor")
+sleep 5
+[ "$(seen "the saver starts")" -eq 2 ] || fail "the saver came over an idle inhibitor"
+kill "$inhibitor"
+wait_seen "the saver starts" 3
+
+# One watcher per session.
+status=0
+as "$wl" "$glymmer" --idle --after 2 >"$work/second.log" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "an idle watcher already runs on $wl" "$work/second.log" ||
+  fail "a second watcher was not refused (status $status): $(cat "$work/second.log")"
+
+# kill -9 of the watcher takes its saver along.
+wait_covered
+pid=$(saver)
+disown "$watcher"
+kill -KILL "$watcher"
+wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+wait_uncovered
+
+# SIGTERM ends the watcher and its saver, in order, with status 0.
+watch "$work/term.log"
+wait_seen "view 1: OpenGL set up" 1
+pid=$(saver)
+kill -TERM "$watcher"
+wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
+[ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
+alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
+grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+
+# A saver that cannot start (here: sent to an X server there is none of) is
+# said once, and tried again only after the user has been back.
+watch "$work/failing.log" --backend x11
+wait_seen "the saver failed" 1
+sleep 3
+[ "$(seen "the saver starts")" -eq 1 ] || fail "a failed saver was tried again without activity"
+as "$wl" wtype -k a
+wait_seen "the saver starts" 2
+sleep 0.5
+[ "$(seen "the saver failed")" -eq 1 ] || fail "a failing saver was said more than once"
+
+# The compositor killed: the watcher ends, soon, with status 1 and one line.
+kill -KILL "$sway_pid"
+wait_end "$watcher" 5 || fail "the watcher outlives its compositor by 5 s"
+[ "$status" -eq 1 ] || fail "the watcher ended with status $status when its compositor died"
+grep -q "the Wayland compositor went away" "$log" || fail "no line when the compositor died"
+
+echo "Idle watcher check on sway passed"

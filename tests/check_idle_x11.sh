@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# glymmer --idle as the screen saver of an X11 session with no screen-saver
+# daemon: the server's idle time (MIT-SCREEN-SAVER) on a private Xvfb, input
+# from XTest (xdotool), the screen from glymmer-xshot.
+#
+#   tests/check_idle_x11.sh BUILD_DIR [SOURCE_DIR]
+#
+# With a delay of 2 s: the saver covers the screen (a red root window) only
+# once the delay has passed; a key ends it, the next idle period brings it
+# back, pointer travel ends that one; XResetScreenSaver, as video players
+# call it, keeps it away; a second watcher is refused, and so is one beside
+# a running xscreensaver daemon; a session with no idle source is told what
+# was looked for; kill -9 of the watcher leaves no saver; SIGTERM ends
+# watcher and saver with status 0, and the setting options go on to the
+# saver; without --after the stored delay counts; the X server killed ends
+# the watcher with status 1.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+glymmer=$build/app/glymmer
+xshot=$build/tools/glymmer-xshot/glymmer-xshot
+
+fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1; }
+. "$source_dir/tests/support/session.sh"
+. "$source_dir/tests/support/idle.sh"
+need_tools Xvfb xdotool xset xsetroot xscreensaver xscreensaver-command
+for program in "$glymmer" "$xshot"; do
+  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
+done
+
+work=$(mktemp -d)
+trap end_started EXIT
+mkdir -p "$work/config/glymmer" "$work/runtime" "$work/home"
+chmod 700 "$work/runtime"
+write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
+# No session bus: the watcher finds no GNOME idle monitor.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
+unset WAYLAND_DISPLAY
+
+shot() { "$xshot"; }
+watch() {
+  log=$1
+  shift
+  "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
+  watcher=$!
+  pids+=("$watcher")
+}
+
+# A session that offers nothing to watch is told what was looked for.
+status=0
+env -u DISPLAY "$glymmer" --idle >"$work/none.log" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "offers no idle source; looked for .*MIT-SCREEN-SAVER" "$work/none.log" ||
+  fail "no idle source: status $status, $(cat "$work/none.log")"
+
+start_xvfb 320x240
+pids+=("$xvfb_pid")
+xsetroot -solid red
+wait_uncovered 0.9
+
+# The saver comes once the delay has passed and covers the screen; a key
+# ends it.
+xdotool mousemove 10 10
+started=$EPOCHREALTIME
+watch "$work/watch.log"
+wait_seen "the saver starts" 1
+at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
+grep -q "MIT-SCREEN-SAVER; the saver (glymmer --fullscreen)" "$log" ||
+  fail "the watcher does not say its source and the full-screen saver"
+wait_covered
+xdotool key shift
+wait_seen "the saver ended" 1
+wait_uncovered 0.9
+# After the next idle period it comes again; pointer travel ends it.
+wait_seen "the saver starts" 2
+wait_covered
+xdotool mousemove_relative 40 30
+wait_seen "the saver ended" 2
+
+# A video player's XResetScreenSaver keeps the saver away, until it stops.
+(while :; do xset s reset; sleep 0.5; done) &
+player=$!
+pids+=("$player")
+sleep 5
+[ "$(seen "the saver starts")" -eq 2 ] || fail "the saver came while XResetScreenSaver was called"
+kill "$player"
+wait_seen "the saver starts" 3
+
+# One watcher per session.
+status=0
+"$glymmer" --idle --after 2 >"$work/second.log" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "an idle watcher already runs on $DISPLAY" "$work/second.log" ||
+  fail "a second watcher was not refused (status $status): $(cat "$work/second.log")"
+
+# kill -9 of the watcher takes its saver along.
+wait_covered
+pid=$(saver)
+disown "$watcher"
+kill -KILL "$watcher"
+wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+wait_uncovered 0.9
+
+# SIGTERM ends the watcher and its saver, in order, with status 0. The
+# setting options go on to the saver.
+watch "$work/term.log" --glyphs 2000
+wait_seen "view 1: OpenGL set up" 1
+grep -q "view 1: settings: glyphs 2000," "$log" || fail "the saver did not get the watcher's settings"
+pid=$(saver)
+kill -TERM "$watcher"
+wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
+[ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
+alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
+grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+
+# Beside a running xscreensaver daemon the watcher is refused: two savers
+# would fight.
+saver_file "glymmer --root" >"$HOME/.xscreensaver"
+xscreensaver -no-splash >"$work/daemon.log" 2>&1 &
+daemon=$!
+pids+=("$daemon")
+wait_for_daemon
+status=0
+"$glymmer" --idle --after 2 >"$work/daemon-refused.log" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "the xscreensaver daemon .* already runs" "$work/daemon-refused.log" ||
+  fail "the watcher was not refused beside xscreensaver (status $status): $(cat "$work/daemon-refused.log")"
+kill "$daemon"
+wait "$daemon" 2>/dev/null || true
+
+# The X server killed: the watcher ends, soon, with status 1 and one line.
+# Without --after the watcher takes the stored delay.
+printf '[glymmer]\nIdleDelay=7\n' >"$work/config/glymmer/glymmer.ini"
+log=$work/killed.log
+"$glymmer" --idle --verbose >"$log" 2>&1 &
+watcher=$!
+pids+=("$watcher")
+wait_seen "idle watcher on" 1
+grep -q "after 420 s" "$log" || fail "the stored delay of 7 minutes was not taken: $(cat "$log")"
+disown "$xvfb_pid"
+kill -KILL "$xvfb_pid"
+wait_end "$watcher" 5 || fail "the watcher outlives its X server by 5 s"
+[ "$status" -eq 1 ] || fail "the watcher ended with status $status when its X server died"
+[ "$(grep -c "X server\|XIO\|X connection" "$log")" -eq 1 ] && grep -q "the X server went away" "$log" ||
+  fail "not one line when the X server died: $(cat "$log")"
+
+echo "Idle watcher check on X11 passed"

@@ -1,0 +1,81 @@
+# Shell helpers for the idle watcher's checks (check_idle_*.sh): reading the
+# watcher's --verbose log, waiting on its saver, looking at the screen.
+# Sourced by a script that has made a temporary folder `work`, sets `log` to
+# the watcher's log, and defines `fail MESSAGE` and `shot` (a glymmer-xshot
+# line for the whole screen).
+
+# seen TEXT: how many lines of the log say TEXT.
+seen() { grep -c -- "$1" "$log" 2>/dev/null || true; }
+
+# wait_seen TEXT N [SECONDS]: until the log says TEXT N times (10 s at most).
+wait_seen() {
+  local _
+  for _ in $(seq $((${3:-10} * 10))); do
+    [ "$(seen "$1")" -ge "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "the watcher said \"$1\" $(seen "$1") times, not $2: $(tail -n 3 "$log" | tr '\n' ' ')"
+}
+
+# saver: the process of the saver the watcher started last.
+saver() { sed -n 's/.*the saver starts (.*process \([0-9]*\)).*/\1/p' "$log" | tail -n 1; }
+
+# alive PID: whether the process runs (a zombie no one reaps does not).
+alive() { [ -r "/proc/$1/stat" ] && ! grep -q '^[0-9]* (.*) Z' "/proc/$1/stat" 2>/dev/null; }
+
+# wait_gone PID SECONDS: until the process has ended.
+wait_gone() {
+  local _
+  for _ in $(seq $(($2 * 10))); do
+    alive "$1" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# since START: seconds from START (an $EPOCHREALTIME) until now.
+since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
+at_least() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v >= t) }'; }
+
+# glymmer-xshot's fields, and whether one is above a threshold.
+field() { sed -n "s/.* $1=\([0-9a-f.]*\).*/\1/p" <<<"$2"; }
+above() { awk -v v="$(field "$1" "$2")" -v t="$3" 'BEGIN { exit !(v > t) }'; }
+
+# wait_covered: until the mosaic hides the red under it; wait_uncovered
+# [SHARE]: until the red shows again over more than SHARE of the screen (0.3
+# unless told). 10 s at most.
+wait_covered() {
+  local _ shot=""
+  for _ in $(seq 50); do
+    shot=$(shot) || true
+    [ -n "$shot" ] && above lit "$shot" 0.02 && ! above red "$shot" 0.001 && return 0
+    sleep 0.2
+  done
+  fail "the saver does not cover the screen: $shot"
+}
+wait_uncovered() {
+  local _ shot=""
+  for _ in $(seq 50); do
+    shot=$(shot) || true
+    [ -n "$shot" ] && above red "$shot" "${1:-0.3}" && return 0
+    sleep 0.2
+  done
+  fail "the screen does not show again: $shot"
+}
+
+# wait_end PID SECONDS: until the process ends; sets status.
+wait_end() {
+  wait_gone "$1" "$2" || return 1
+  status=0
+  wait "$1" || status=$?
+}
+
+# share_suppressions: the sanitizer pass names its suppressions by a path
+# that a session's user ("nobody") may not reach; a copy in `work` it can.
+share_suppressions() {
+  if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
+    cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
+    chmod 644 "$work/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
+  fi
+}
