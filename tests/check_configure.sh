@@ -106,9 +106,9 @@ PicDelay=5'
 $(cat "$store")
 expected:
 $expected"
-# The start-up row: the default delay, stored beside the module's store; no
-# autostart entry while its switch is off.
-[ "$(cat "$program_store")" = "$(printf '[glymmer]\nIdleDelay=5')" ] ||
+# The start-up row: the default delay, stored beside the module's store with
+# the whole-library box; no autostart entry while its switch is off.
+[ "$(cat "$program_store")" = "$(printf '[glymmer]\nWholeLibrary=false\nIdleDelay=5')" ] ||
   fail "after Save the program's store holds: $(cat "$program_store")"
 [ -e "$entry" ] && fail "Save with the switch off made an autostart entry"
 
