@@ -27,17 +27,24 @@ bool ModuleSaveFailed() {
 }
 
 // Save's part for the start-up row: the delay into the program's store, the
-// switch into the autostart entry. False, having told the person, when
-// either could not be written.
-bool SaveStartUp(NSControl* delay, NSSwitch* start) {
+// switch into the autostart entry, and both into effect at once where they
+// changed: a switch turned on starts the watcher now, one turned off ends
+// it, a new delay restarts it. A watcher the person runs by other means is
+// left alone while the row stays as it was. False, having told the person,
+// when something could not be written or started.
+bool SaveStartUp(NSControl* delay, NSSwitch* start, bool wasOn, int oldDelay) {
   std::string problem, where, why;
+  bool on = start->state() == NSOnState;
+  bool changed = on != wasOn;
   if (!StoreIdleDelayMinutes(delay->intValue(), &where))
     problem = "The start-up settings could not be saved to " + where + ".";
-  bool on = start->state() == NSOnState;
+  changed = changed || (on && StoredIdleDelayMinutes() != oldDelay);
   if (!(on ? InstallAutostartEntry(&why) : RemoveAutostartEntry(&why)))
     problem += (problem.empty() ? "" : " ") + std::string("The autostart entry ") +
                AutostartEntryPath() + " could not be " + (on ? "written" : "removed") + " (" +
                why + ").";
+  if (problem.empty() && changed && !ApplyStartUpNow(on))
+    problem = "Glymmer could not start its idle watcher now; it starts at the next login.";
   if (problem.empty()) return true;
   // One alert for one Save: where the module's settings failed too, its
   // alert has told already, and this goes to standard error only.
@@ -71,13 +78,15 @@ int RunConfigure(const Options&) {
   NSControl* delay = sheet->IntegerControlNamed("idleDelay");
   NSSwitch* start = sheet->SwitchNamed("idleStart");
   if (delay && start) {
-    delay->setIntValue(StoredIdleDelayMinutes());
-    start->setState(AutostartEntryInstalled() ? NSOnState : NSOffState);
+    int storedDelay = StoredIdleDelayMinutes();
+    bool wasOn = AutostartEntryInstalled();
+    delay->setIntValue(storedDelay);
+    start->setState(wasOn ? NSOnState : NSOffState);
     // Defaults puts the delay back too; whether Glymmer starts by itself is
     // not a look to reset, and stays as chosen.
     sheet->AfterClick("defaultsButton", [delay] { delay->setIntValue(kIdleDelayDefault); });
-    sheet->AfterClick("saveButton", [&startUpFailed, delay, start] {
-      startUpFailed = !SaveStartUp(delay, start);
+    sheet->AfterClick("saveButton", [&startUpFailed, delay, start, wasOn, storedDelay] {
+      startUpFailed = !SaveStartUp(delay, start, wasOn, storedDelay);
     });
   }
   // Save, Cancel, closing the window, SIGINT and SIGTERM all end it.

@@ -33,53 +33,6 @@ namespace {
 // the saver gives its own teardown 5 s.
 constexpr unsigned kSaverGraceMs = 6000;
 
-// The session the watcher serves, as a file-name-safe word: the Wayland
-// display, else the X display without its screen number.
-std::string SessionName() {
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* x11 = std::getenv("DISPLAY");
-  std::string name;
-  if (wayland && *wayland) {
-    name = wayland;
-  } else if (x11 && *x11) {
-    name = x11;
-    size_t colon = name.rfind(':');
-    size_t dot = name.find('.', colon == std::string::npos ? 0 : colon);
-    if (colon != std::string::npos && dot != std::string::npos) name.resize(dot);
-  } else {
-    name = "none";
-  }
-  std::string safe;
-  for (char c : name)
-    safe += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
-                    c == ':'
-                ? c
-                : '_';
-  return safe;
-}
-
-// One watcher per session: a lock file in the user's runtime folder, held
-// while the watcher runs. The descriptor, -1 when another watcher holds it,
-// or -2 when there is no place for it (nothing to refuse on then).
-int ClaimSession(const std::string& session) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string path = runtime && *runtime
-                         ? std::string(runtime) + "/glymmer-idle-" + session + ".lock"
-                         : "/tmp/glymmer-idle-" + std::to_string(getuid()) + "-" + session + ".lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -2;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || info.st_uid != getuid() || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -2;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 std::string DescribeStatus(int status) {
   if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) {

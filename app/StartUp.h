@@ -24,3 +24,19 @@ int StoredIdleDelayMinutes();
 // Stores the delay (brought into range) and writes the store's file. False
 // when it cannot be written; *where then names the file.
 bool StoreIdleDelayMinutes(int minutes, std::string* where);
+
+// The session a watcher serves, as a file-name-safe word: the Wayland
+// display, else the X display without its screen number.
+std::string SessionName();
+
+// One watcher per session: a lock file in the user's runtime folder, held
+// while the watcher runs, with the holder's process id in it. The
+// descriptor, -1 when another watcher holds it, or -2 when there is no place
+// for it (nothing to refuse on then).
+int ClaimSession(const std::string& session);
+
+// Makes the dialog's switch take effect at once, not only at the next login:
+// with `on`, a watcher of this session is started again (so that it takes the
+// stored delay) or started anew, in the background and on its own; without,
+// the running one is ended. False when a new watcher could not be started.
+bool ApplyStartUpNow(bool on);

@@ -30,6 +30,18 @@ grep -q "needs a display" "$work/err" || fail "without a display it said: $(cat 
 
 start_xvfb 1024x768
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory XDG_CONFIG_HOME="$work/config"
+# The watcher that the start-up switch starts keeps its lock here, and finds
+# no session bus (none is autolaunched for it).
+export XDG_RUNTIME_DIR="$work/run" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+mkdir -m 700 "$work/run"
+watcher_lock="$work/run/glymmer-idle-$DISPLAY.lock"
+# The process id of the session's running watcher, or nothing.
+watcher() {
+  local pid
+  pid=$(cat "$watcher_lock" 2>/dev/null) || return 0
+  [ -n "$pid" ] && grep -qa -- '--idle' "/proc/$pid/cmdline" 2>/dev/null && echo "$pid"
+  return 0
+}
 store="$work/config/glymmer/kvGlymmerSS.ini"
 program_store="$work/config/glymmer/glymmer.ini"
 entry="$work/config/autostart/glymmer.desktop"
@@ -136,12 +148,17 @@ grep -qx "Exec=$(readlink -f "$glymmer") --idle" "$entry" ||
   fail "the autostart entry does not run this glymmer's watcher: $(cat "$entry")"
 grep -qx 'Type=Application' "$entry" && grep -qx '\[Desktop Entry\]' "$entry" ||
   fail "the autostart entry is not a desktop entry: $(cat "$entry")"
+# ... and the switch took effect at once: the session's watcher runs.
+for _ in $(seq 50); do [ -n "$(watcher)" ] && break; sleep 0.1; done
+running=$(watcher)
+[ -n "$running" ] || fail "turning the switch on started no watcher"
 start
 xdotool windowfocus "$win" 2>/dev/null
 sleep 0.3
 xdotool key alt+t Tab space 2>/dev/null
 press_until_gone alt+s
 [ -e "$entry" ] && fail "the switch turned off left the autostart entry"
+[ -z "$(watcher)" ] || fail "turning the switch off left the watcher running"
 
 # A number typed and not yet confirmed counts: Alt+N goes to the number of
 # letters, Alt+S presses Save without leaving the field.
