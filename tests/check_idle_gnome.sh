@@ -13,7 +13,7 @@
 #   from its settings.
 # - Window mode: libdecor draws the title bar that mutter does not; its close
 #   button ends glymmer.
-# - The watcher, `glymmer --idle --after 2` (where this glymmer has it): the
+# - The watcher, `glymmer --idle --after 2`: the
 #   saver (full screen, as mutter has no layer shell) covers the screen after
 #   the delay; a key and pointer travel end it; it comes back after the next
 #   idle period; a lock ends it; kill -9 of the watcher leaves no saver.
@@ -182,62 +182,58 @@ for _ in $(seq 50); do kill -0 "$window_pid" 2>/dev/null || break; sleep 0.1; do
 kill -0 "$window_pid" 2>/dev/null && fail "the title bar's close button does not end glymmer"
 wait "$window_pid" || fail "glymmer ended with status $? after its close button"
 
-# The watcher, where this glymmer has it.
-if "$glymmer" --help 2>&1 | grep -q -- '--idle'; then
-  background=$(shot desktop)
-  # saver_up SECONDS: until a full-screen saver runs under the watcher and
-  # covers the screen; sets saver_pid.
-  saver_up() {
-    local _ s
-    saver_pid=""
-    for _ in $(seq $(($1 * 5))); do
-      saver_pid=$(pgrep -P "$watcher_pid" -f -- '--fullscreen' | head -n 1 || true)
-      if [ -n "$saver_pid" ]; then
-        s=$(shot saver)
-        below lit "$s" 0.9 && return 0
-      fi
-      sleep 0.2
-    done
-    fail "the watcher did not show the saver in $1 s (${saver_pid:+saver $saver_pid, }$s)"
-  }
-  # saver_gone SECONDS: until the saver has ended and the desktop shows again.
-  saver_gone() {
-    local _
-    for _ in $(seq $(($1 * 10))); do
-      kill -0 "$saver_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -0 "$saver_pid" 2>/dev/null && fail "$2 does not end the saver"
-    # mutter may still animate the windows' end for a moment.
-    for _ in $(seq 10); do
-      [ "$(field hash "$(shot after)")" = "$(field hash "$background")" ] && return 0
-      sleep 0.3
-    done
-    fail "the desktop is not as it was after $2 ended the saver"
-  }
-  do_ key
-  "$glymmer" --idle --after 2 --verbose >"$work/watcher.log" 2>&1 &
-  watcher_pid=$!
-  pids+=("$watcher_pid")
-  saver_up 10
-  grep -q "org.gnome.Mutter.IdleMonitor" "$work/watcher.log" ||
-    fail "the watcher does not say that it watches GNOME's idle monitor"
-  do_ key
-  saver_gone 3 "a key"
-  saver_up 10
-  do_ move 40 30
-  saver_gone 3 "pointer travel"
-  saver_up 10
-  gdbus emit --session --object-path /org/gnome/ScreenSaver \
-    --signal org.gnome.ScreenSaver.ActiveChanged true >/dev/null
-  saver_gone 3 "the screen locker"
-  do_ key
-  saver_up 10
-  kill -KILL "$watcher_pid"
-  saver_gone 3 "the watcher's end"
-else
-  echo "note: this glymmer has no --idle: the watcher's part is left out"
-fi
+# The watcher.
+background=$(shot desktop)
+# saver_up SECONDS: until a full-screen saver runs under the watcher and
+# covers the screen; sets saver_pid.
+saver_up() {
+  local _ s
+  saver_pid=""
+  for _ in $(seq $(($1 * 5))); do
+    saver_pid=$(pgrep -P "$watcher_pid" -f -- '--fullscreen' | head -n 1 || true)
+    if [ -n "$saver_pid" ]; then
+      s=$(shot saver)
+      below lit "$s" 0.9 && return 0
+    fi
+    sleep 0.2
+  done
+  fail "the watcher did not show the saver in $1 s (${saver_pid:+saver $saver_pid, }$s)"
+}
+# saver_gone SECONDS: until the saver has ended and the desktop shows again.
+saver_gone() {
+  local _
+  for _ in $(seq $(($1 * 10))); do
+    kill -0 "$saver_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$saver_pid" 2>/dev/null && fail "$2 does not end the saver"
+  # mutter may still animate the windows' end for a moment.
+  for _ in $(seq 10); do
+    [ "$(field hash "$(shot after)")" = "$(field hash "$background")" ] && return 0
+    sleep 0.3
+  done
+  fail "the desktop is not as it was after $2 ended the saver"
+}
+do_ key
+"$glymmer" --idle --after 2 --verbose >"$work/watcher.log" 2>&1 &
+watcher_pid=$!
+pids+=("$watcher_pid")
+saver_up 10
+grep -q "org.gnome.Mutter.IdleMonitor" "$work/watcher.log" ||
+  fail "the watcher does not say that it watches GNOME's idle monitor"
+do_ key
+saver_gone 3 "a key"
+saver_up 10
+do_ move 40 30
+saver_gone 3 "pointer travel"
+saver_up 10
+gdbus emit --session --object-path /org/gnome/ScreenSaver \
+  --signal org.gnome.ScreenSaver.ActiveChanged true >/dev/null
+saver_gone 3 "the screen locker"
+do_ key
+saver_up 10
+kill -KILL "$watcher_pid"
+saver_gone 3 "the watcher's end"
 
 # mutter ends: the idle source says it is lost (after whatever idle periods
 # the checks above made), and the watch ends with 1.
