@@ -194,7 +194,8 @@ int RunIdle(const Options& options) {
       return 1;
     }
     unsigned blanking = 0;
-    if (options.verbose && DesktopBlankingDelay(&blanking) && blanking * 1000u <= delayMs)
+    if (options.verbose && std::strcmp(source->Name(), kGnomeIdleSourceName) == 0 &&
+        DesktopBlankingDelay(&blanking) && blanking * 1000u <= delayMs)
       std::fprintf(stderr,
                    "glymmer: GNOME blanks the screen after %u s (org.gnome.desktop.session "
                    "idle-delay), before Glymmer's %u s: raise it or set it to never in Settings, "

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kMonitorName = "org.gnome.Mutter.IdleMonitor";
+constexpr const char* kMonitorName = kGnomeIdleSourceName;
 constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr const char* kMonitorInterface = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kSessionManager = "org.gnome.SessionManager";
@@ -223,6 +223,13 @@ bool DesktopBlankingDelay(unsigned* seconds) {
   bool known = g_settings_schema_has_key(schema, "idle-delay");
   unsigned value = 0;
   if (known) {
+    // dconf reads through the process's shared session-bus connection, which
+    // would raise SIGTERM in this process when the bus goes away: the watcher
+    // ends by its own rule then, with its own status.
+    if (GDBusConnection* shared = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      g_dbus_connection_set_exit_on_close(shared, FALSE);
+      g_object_unref(shared);
+    }
     GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
     value = g_settings_get_uint(settings, "idle-delay");
     g_object_unref(settings);

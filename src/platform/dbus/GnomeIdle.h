@@ -7,6 +7,9 @@
 
 #include <memory>
 
+// The source's Name(): GNOME's blanking delay matters only where it is used.
+constexpr const char kGnomeIdleSourceName[] = "org.gnome.Mutter.IdleMonitor";
+
 // A source over mutter's idle monitor, or null when no
 // org.gnome.Mutter.IdleMonitor is on the session bus (or there is no session
 // bus); `verbose` says why on standard error, and says whether
