@@ -75,33 +75,9 @@ run_as "$wl" "$helper" window ff0000 &
 pids+=($!)
 wait_uncovered
 
-# The saver comes once the delay has passed and covers the window; a key
-# ends it.
-started=$EPOCHREALTIME
-watch "$work/watch.log"
-wait_seen "the saver starts" 1
-at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
-grep -q "ext-idle-notify-v1; the saver (glymmer --saver)" "$log" ||
-  fail "the watcher does not say its source and the saver layer"
-wait_covered
-as "$wl" "$helper" key
-wait_seen "the saver ended" 1
-wait_uncovered
-# After the next idle period it comes again; pointer travel ends it.
-wait_seen "the saver starts" 2
-wait_covered
-as "$wl" "$helper" pointer 40 30
-wait_seen "the saver ended" 2
-
-# A visible window holding an idle inhibitor keeps the saver away, until it
-# closes.
-run_as "$wl" "$helper" window 00ff00 inhibit &
-inhibitor=$!
-pids+=("$inhibitor")
-sleep 5
-[ "$(seen "the saver starts")" -eq 2 ] || fail "the saver came over an idle inhibitor"
-kill "$inhibitor"
-wait_seen "the saver starts" 3
+# The saver after the delay, over the window; a key and pointer travel end
+# it; an idle inhibitor keeps it away.
+idle_cycle "ext-idle-notify-v1" "$helper" key
 
 # kill -9 of the watcher takes its saver along.
 wait_covered

@@ -79,3 +79,35 @@ share_suppressions() {
     export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
   fi
 }
+
+# idle_cycle SOURCE KEY...: a Wayland watcher started now (its log
+# $work/watch.log) shows the saver no sooner than its delay of 2 s, covering
+# the screen, and names SOURCE and the saver layer; KEY (a command run as the
+# session's user) ends it; the next idle period brings it back, and pointer
+# travel ends that one; a visible window holding an idle inhibitor keeps it
+# away until the window closes. Needs `watch`, `wl`, `helper`, `run_as`, `as`.
+idle_cycle() {
+  local source=$1 started inhibitor
+  shift
+  started=$EPOCHREALTIME
+  watch "$work/watch.log"
+  wait_seen "the saver starts" 1
+  at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
+  grep -q "$source; the saver (glymmer --saver)" "$log" ||
+    fail "the watcher does not say its source and the saver layer"
+  wait_covered
+  as "$wl" "$@"
+  wait_seen "the saver ended" 1
+  wait_uncovered
+  wait_seen "the saver starts" 2
+  wait_covered
+  as "$wl" "$helper" pointer 40 30
+  wait_seen "the saver ended" 2
+  run_as "$wl" "$helper" window 00ff00 inhibit &
+  inhibitor=$!
+  pids+=("$inhibitor")
+  sleep 5
+  [ "$(seen "the saver starts")" -eq 2 ] || fail "the saver came over an idle inhibitor"
+  kill "$inhibitor"
+  wait_seen "the saver starts" 3
+}
