@@ -56,6 +56,12 @@ public:
     switch (event) {
       case IdleEvent::kIdle:
         if (saver > 0 || stopping) return;
+        if (locked) {
+          if (options.verbose)
+            std::fprintf(stderr, "glymmer: idle for %u s, but the session is locked\n",
+                         delay / 1000);
+          return;
+        }
         if (source.Inhibited()) {
           if (options.verbose)
             std::fprintf(stderr, "glymmer: idle for %u s, but an inhibitor holds the session\n",
@@ -73,8 +79,19 @@ public:
     }
   }
 
-  void OnLocked() {
-    if (saver <= 0) return;
+  // A locked session shows its lock screen: nothing draws under it, and no
+  // saver is left to dismiss after unlocking.
+  void OnLockChanged(bool nowLocked) {
+    if (nowLocked == locked) return;
+    locked = nowLocked;
+    if (!locked) {
+      if (options.verbose) std::fprintf(stderr, "glymmer: the session is unlocked\n");
+      return;
+    }
+    if (saver <= 0) {
+      if (options.verbose) std::fprintf(stderr, "glymmer: the session locked\n");
+      return;
+    }
     if (options.verbose) std::fprintf(stderr, "glymmer: the session locked; the saver ends\n");
     kill(saver, SIGTERM);
   }
@@ -143,6 +160,7 @@ private:
   int saver = -1;
   bool failedBefore = false;
   bool stopping = false;
+  bool locked = false;
   unsigned killTimer = 0;
   int exitStatus = 0;
 };
@@ -202,7 +220,7 @@ int RunIdle(const Options& options) {
                    "Power\n",
                    blanking, delayMs / 1000);
     std::unique_ptr<LockWatch> lock = MakeLockWatch(options.verbose);
-    if (lock && !lock->Start([&] { watcher.OnLocked(); })) lock.reset();
+    if (lock && !lock->Start([&](bool locked) { watcher.OnLockChanged(locked); })) lock.reset();
     if (options.verbose && !lock)
       std::fprintf(stderr, "glymmer: no session lock to watch\n");
     loop.Run();

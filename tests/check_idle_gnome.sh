@@ -230,6 +230,15 @@ saver_up 10
 gdbus emit --session --object-path /org/gnome/ScreenSaver \
   --signal org.gnome.ScreenSaver.ActiveChanged true >/dev/null
 saver_gone 3 "the screen locker"
+# A key at the lock screen, then idle under it: no saver; after the unlock,
+# the next idle period brings it.
+do_ key
+sleep 3
+pgrep -P "$watcher_pid" >/dev/null && fail "a saver started while the session was locked"
+grep -q "but the session is locked" "$work/watcher.log" ||
+  fail "the watcher does not say that it held the saver back under the lock"
+gdbus emit --session --object-path /org/gnome/ScreenSaver \
+  --signal org.gnome.ScreenSaver.ActiveChanged false >/dev/null
 do_ key
 saver_up 10
 kill -KILL "$watcher_pid"

@@ -41,7 +41,9 @@ public:
 class LockWatch {
 public:
   virtual ~LockWatch() = default;
-  virtual bool Start(std::function<void()> locked) = 0;
+  // `changed` is called with true when the session locks, with false when it
+  // is unlocked again.
+  virtual bool Start(std::function<void(bool locked)> changed) = 0;
 };
 
 // The idle source the session offers, tried in this order: on Wayland

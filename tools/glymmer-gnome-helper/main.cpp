@@ -193,8 +193,8 @@ int Watch(unsigned delayMs) {
     std::fflush(stdout);
   });
   std::unique_ptr<LockWatch> lock = MakeLockWatch(true);
-  if (lock) lock->Start([] {
-    std::printf("locked\n");
+  if (lock) lock->Start([](bool locked) {
+    std::printf(locked ? "locked\n" : "unlocked\n");
     std::fflush(stdout);
   });
   if (started) {

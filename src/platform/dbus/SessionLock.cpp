@@ -48,11 +48,14 @@ public:
     dbus::CloseBus(system);
   }
 
-  bool Start(std::function<void()> lockedWith) override {
-    locked = std::move(lockedWith);
-    if (system && !logindSession.empty())
+  bool Start(std::function<void(bool)> changedWith) override {
+    changed = std::move(changedWith);
+    if (system && !logindSession.empty()) {
       Subscribe(system, kLogind, "org.freedesktop.login1.Session", "Lock",
                 logindSession.c_str(), OnLock);
+      Subscribe(system, kLogind, "org.freedesktop.login1.Session", "Unlock",
+                logindSession.c_str(), OnUnlock);
+    }
     if (session) {
       // Any sender: the service that owns the name may start after the watch.
       Subscribe(session, nullptr, "org.freedesktop.ScreenSaver", "ActiveChanged", nullptr,
@@ -73,7 +76,11 @@ private:
 
   static void OnLock(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                      GVariant*, gpointer data) {
-    static_cast<SessionLockWatch*>(data)->locked();
+    static_cast<SessionLockWatch*>(data)->changed(true);
+  }
+  static void OnUnlock(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                       GVariant*, gpointer data) {
+    static_cast<SessionLockWatch*>(data)->changed(false);
   }
 
   static void OnActiveChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -81,13 +88,13 @@ private:
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
     gboolean active = FALSE;
     g_variant_get(parameters, "(b)", &active);
-    if (active) static_cast<SessionLockWatch*>(data)->locked();
+    static_cast<SessionLockWatch*>(data)->changed(active);
   }
 
   GDBusConnection* session;
   GDBusConnection* system;
   std::string logindSession;
-  std::function<void()> locked;
+  std::function<void(bool)> changed;
   std::vector<std::pair<GDBusConnection*, guint>> subscriptions;
 };
 
