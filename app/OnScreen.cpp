@@ -32,13 +32,11 @@
 
 namespace {
 
-// A tick is due this long after the view's frame interval has passed since
-// its last step. The view draws only when strictly more than its interval has
-// passed; a timer of exactly the interval would leave about every other tick
-// without a frame, so each tick aims just past the view's own step time.
-constexpr double kTickMargin = 0.00025;
 // The longest the loop sleeps, so that signals are seen promptly.
 constexpr double kLongestWait = 0.25;
+// A view whose display has not asked for its next frame this long after its
+// last tick is shown nowhere: it pauses until the display asks again.
+constexpr double kHiddenAfter = 0.5;
 // Seconds the views have to end in order once the display has gone away.
 constexpr unsigned kLostGraceSeconds = 4;
 // Pointer travel, in pixels, that ends the full-screen and saver modes.
@@ -54,6 +52,7 @@ struct Shown {
   uint32_t output = 0;        // full screen and saver: the output it covers
   bool gone = false;          // the window was destroyed under the view
   bool hidden = false;        // the display shows it nowhere; it does not draw
+  double tickedAt = 0;        // when its last tick ended
   bool drawable = true;       // the view has an OpenGL context
   NSSize size;
   // Frame-rate display and measurements.
@@ -152,7 +151,7 @@ private:
   bool EndsOnInput() const;
   void Loop();
   void Handle(const WindowEvent& e);
-  void Tick(Shown* s);
+  bool Tick(Shown* s);
   double DueTime(const Shown* s) const;
   void WaitForStop();
   void Report();
@@ -354,13 +353,16 @@ bool OnScreenEngine::EndsOnInput() const {
   return options.mode == RunMode::FullScreen || options.mode == RunMode::Saver;
 }
 
+// When a view that the display does not pace is due its next tick: at its
+// step clock's next tick (a tick a little early still steps).
 double OnScreenEngine::DueTime(const Shown* s) const {
   const GlymmerView* view = s->view;
   if (!view->initialized) return 0;  // the set-up tick: at once
-  return view->animtime + view->animationTimeInterval() + kTickMargin;
+  return view->nextStepTime();
 }
 
-void OnScreenEngine::Tick(Shown* s) {
+// One tick of the view; true when it presented a frame.
+bool OnScreenEngine::Tick(Shown* s) {
   GlymmerView* view = s->view;
   bool wasReady = view->glReady;
   uint64_t before = view->glView->PresentedFrames();
@@ -380,8 +382,7 @@ void OnScreenEngine::Tick(Shown* s) {
                  viewport[1], viewport[2], viewport[3]);
   }
   uint64_t after = view->glView->PresentedFrames();
-  if (after == before) return;
-  display->Presented(s->window);
+  if (after == before) return false;
   double now = CFAbsoluteTimeGetCurrent();
   if (s->firstFrameTime < 0) {
     s->firstFrameTime = now;
@@ -401,6 +402,7 @@ void OnScreenEngine::Tick(Shown* s) {
     s->secondStart = now;
     s->presentedAtSecond = after;
   }
+  return true;
 }
 
 void OnScreenEngine::Handle(const WindowEvent& e) {
@@ -496,22 +498,31 @@ void OnScreenEngine::Loop() {
     double next = std::min(end, now + kLongestWait);
     for (auto& s : shown) {
       if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
-      if (now >= DueTime(s.get()) && !display->WantsFrame(s->window)) {
-        // Hidden: no frames until it is seen again (asked at the next wake).
-        if (!s->hidden && options.verbose)
-          std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
-        s->hidden = true;
+      // A view the display paces ticks at each of its refreshes, and steps
+      // at those its step clock allows; the others tick by the step clock.
+      bool paced = display->PacesFrames(s->window);
+      if (!paced && now < DueTime(s.get())) {
+        next = std::min(next, DueTime(s.get()));
+        continue;
+      }
+      if (!display->WantsFrame(s->window)) {
+        // Until the display asks (its event ends the wait below); no
+        // request for a while means that it shows the view nowhere.
+        if (!s->hidden && now - s->tickedAt > kHiddenAfter) {
+          if (options.verbose)
+            std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
+          s->hidden = true;
+        }
         continue;
       }
       if (s->hidden && options.verbose)
         std::fprintf(stderr, "glymmer: view %d is shown again\n", s->number);
       s->hidden = false;
-      if (now >= DueTime(s.get())) {
-        Tick(s.get());
-        now = CFAbsoluteTimeGetCurrent();
-        if (!s->view->isAnimating()) continue;
-      }
-      next = std::min(next, DueTime(s.get()));
+      bool presented = Tick(s.get());
+      display->TickEnded(s->window, presented);
+      now = CFAbsoluteTimeGetCurrent();
+      s->tickedAt = now;
+      if (!paced && s->view->isAnimating()) next = std::min(next, DueTime(s.get()));
     }
     display->Flush();
     double wait = next - CFAbsoluteTimeGetCurrent();

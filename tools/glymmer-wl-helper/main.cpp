@@ -3,8 +3,12 @@
 //   glymmer-wl-helper pointer DX DY [click]   moves the pointer by (DX, DY)
 //                                              through a virtual pointer
 //                                              (and clicks)
-//   glymmer-wl-helper window RRGGBB           shows an ordinary window of
-//                                              one colour until SIGTERM
+//   glymmer-wl-helper window RRGGBB [paced]   shows an ordinary window of
+//                                              one colour until SIGTERM;
+//                                              paced, it commits it again at
+//                                              every frame callback, as a
+//                                              client in step with the
+//                                              display does
 //
 // Exit status 1 when the compositor lacks what is needed, 2 for a bad line.
 
@@ -89,7 +93,24 @@ struct Window {
   uint32_t colour = 0;
   int width = 200, height = 150;
   wl_buffer* buffer = nullptr;
+  bool paced = false;
 };
+
+void Commit(Window* w, bool askFrame);
+
+const wl_callback_listener kFrame = {[](void* data, wl_callback* callback, uint32_t) {
+  wl_callback_destroy(callback);
+  Commit(static_cast<Window*>(data), true);
+}};
+
+// Shows the buffer (again); with `askFrame`, asks to hear of the next
+// refresh with it.
+void Commit(Window* w, bool askFrame) {
+  if (askFrame) wl_callback_add_listener(wl_surface_frame(w->surface), &kFrame, w);
+  wl_surface_attach(w->surface, w->buffer, 0, 0);
+  wl_surface_damage(w->surface, 0, 0, w->width, w->height);
+  wl_surface_commit(w->surface);
+}
 
 void Paint(Window* w) {
   size_t bytes = static_cast<size_t>(w->width) * static_cast<size_t>(w->height) * 4;
@@ -102,16 +123,17 @@ void Paint(Window* w) {
   munmap(map, bytes);
   wl_shm_pool* pool = wl_shm_create_pool(w->g->shm, fd, static_cast<int32_t>(bytes));
   if (w->buffer) wl_buffer_destroy(w->buffer);
-  w->buffer = wl_shm_pool_create_buffer(pool, 0, w->width, w->height, w->width * 4,
-                                        WL_SHM_FORMAT_XRGB8888);
+  wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, w->width, w->height, w->width * 4,
+                                                WL_SHM_FORMAT_XRGB8888);
   wl_shm_pool_destroy(pool);
   close(fd);
-  wl_surface_attach(w->surface, w->buffer, 0, 0);
-  wl_surface_damage(w->surface, 0, 0, w->width, w->height);
-  wl_surface_commit(w->surface);
+  // A paced window's frame callbacks keep it going once it has begun.
+  bool first = !w->buffer;
+  w->buffer = buffer;
+  Commit(w, first && w->paced);
 }
 
-int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
+int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool paced) {
   if (!g.wmBase || !g.shm || !g.compositor) return 1;
   static const xdg_wm_base_listener ping = {
       [](void*, xdg_wm_base* b, uint32_t serial) { xdg_wm_base_pong(b, serial); }};
@@ -119,6 +141,7 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
   Window w;
   w.g = &g;
   w.colour = colour;
+  w.paced = paced;
   w.surface = wl_compositor_create_surface(g.compositor);
   xdg_surface* xs = xdg_wm_base_get_xdg_surface(g.wmBase, w.surface);
   xdg_toplevel* top = xdg_surface_get_toplevel(xs);
@@ -159,9 +182,11 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour) {
 int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "";
   bool pointer = what == "pointer" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "click"));
-  bool window = what == "window" && argc == 3 && std::strlen(argv[2]) == 6;
+  bool paced = argc == 4 && std::string(argv[3]) == "paced";
+  bool window = what == "window" && (argc == 3 || paced) && std::strlen(argv[2]) == 6;
   if (!pointer && !window) {
-    std::fprintf(stderr, "usage: glymmer-wl-helper pointer DX DY [click] | window RRGGBB\n");
+    std::fprintf(stderr,
+                 "usage: glymmer-wl-helper pointer DX DY [click] | window RRGGBB [paced]\n");
     return 2;
   }
   wl_display* display = wl_display_connect(nullptr);
@@ -174,7 +199,8 @@ int main(int argc, char** argv) {
   wl_registry_add_listener(registry, &kRegistry, &g);
   wl_display_roundtrip(display);
   int status = pointer ? MovePointer(display, g, std::atoi(argv[2]), std::atoi(argv[3]), argc == 5)
-                       : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)));
+                       : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)),
+                                    paced);
   if (g.pointers) zwlr_virtual_pointer_manager_v1_destroy(g.pointers);
   if (g.wmBase) xdg_wm_base_destroy(g.wmBase);
   if (g.seat) wl_seat_destroy(g.seat);

@@ -53,8 +53,6 @@ namespace wayland {
 
 // How long a new surface may wait for the compositor's first configure.
 constexpr int kConfigureTimeoutMs = 5000;
-// A surface whose last frame has not been shown after this long is hidden.
-constexpr double kHiddenAfter = 0.5;
 
 inline double Monotonic() {
   timespec t;
@@ -109,10 +107,8 @@ struct Surface {
   int pendingWidth = 0, pendingHeight = 0;  // from the toplevel's configure
   int scale = 1;
   int reportedWidth = 0, reportedHeight = 0;  // drawable size the engine knows
-  wl_callback* frame = nullptr;  // asked for the next or last frame; done once it was shown
-  bool frameSent = false;        // the frame it was asked with has been presented
-  double frameSentAt = 0;        // when (monotonic seconds)
-  bool hidden = false;
+  wl_callback* frame = nullptr;  // asked with the last commit; null once the compositor
+                                 // wants the next frame
   bool configured = false;
   std::vector<uint32_t> entered;  // outputs the surface is shown on
 
@@ -139,8 +135,9 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
+  bool PacesFrames(const NSWindow&) override { return true; }
   bool WantsFrame(const NSWindow& window) override;
-  void Presented(const NSWindow& window) override;
+  void TickEnded(const NSWindow& window, bool presented) override;
   void Flush() override;
   bool WaitForEvents(double seconds) override;
   bool NextEvent(WindowEvent* event) override;
