@@ -53,6 +53,9 @@ struct Shown {
   bool gone = false;          // the window was destroyed under the view
   bool hidden = false;        // the display shows it nowhere; it does not draw
   double tickedAt = 0;        // when its last tick ended
+  bool onMain = false;        // its window is on the main screen
+  bool waitWanted = false;    // asked to let its swaps wait for the refresh
+  bool waits = false;         // its swaps wait for the refresh
   bool drawable = true;       // the view has an OpenGL context
   NSSize size;
   // Frame-rate display and measurements.
@@ -153,6 +156,7 @@ private:
   void Handle(const WindowEvent& e);
   bool Tick(Shown* s);
   double DueTime(const Shown* s) const;
+  void ChooseWaitingView();
   void WaitForStop();
   void Report();
   void DestroyAll();
@@ -203,6 +207,7 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
   added->drawable = view->glView->openGLContext()->makeCurrentContext();
   // A view without a context never draws: its surface shows black instead.
   if (!added->drawable) display->PaintBlack(added->window);
+  added->onMain = added->window.screen()->screenNumber() == mainScreen()->screenNumber();
   if (options.verbose) {
     const Screen* screen = added->window.screen();
     std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in %s on screen %d%s%s\n", added->number,
@@ -353,6 +358,40 @@ bool OnScreenEngine::EndsOnInput() const {
   return options.mode == RunMode::FullScreen || options.mode == RunMode::Saver;
 }
 
+// Lets the swaps of one view wait for its monitor's refresh, where the driver
+// offers that: X11 without a compositor shows swaps that do not wait as they
+// come, torn. One view only: all views are drawn on this thread, one after
+// another, so with every view waiting each would wait for its own monitor
+// and then for the next one's as well, and the frame rate would fall with
+// every monitor added. A view a thread instead would break the rule that
+// the views and the scene they share (the random generator, the glyph table,
+// the picture reader) are driven on one thread. The view that waits is the
+// main screen's, where it animates and is shown; its refresh paces the loop,
+// and the others swap at once. A hack has one view, as xscreensaver and
+// XSecureLock run one hack a monitor, so every hack waits for its own.
+// A view whose window is unmapped or covered never waits: a swap into a
+// window shown nowhere may wait a second, or for ever.
+void OnScreenEngine::ChooseWaitingView() {
+  Shown* chosen = nullptr;
+  for (int pass = 0; pass < 2 && !chosen; ++pass)
+    for (auto& s : shown)
+      if (!chosen && s->onMain == (pass == 0) && !s->gone && s->drawable &&
+          s->view->isAnimating() && display->MayWaitForRefresh(s->window))
+        chosen = s.get();
+  for (auto& s : shown) {
+    bool wanted = s.get() == chosen;
+    if (wanted == s->waitWanted || s->gone || !s->drawable) continue;
+    s->waitWanted = wanted;
+    s->waits = s->view->glView->SetWaitForRefresh(wanted);
+    if (options.verbose && wanted)
+      std::fprintf(stderr,
+                   s->waits ? "glymmer: view %d: its swaps wait for its monitor's refresh\n"
+                            : "glymmer: view %d: the driver offers no swaps that wait for the "
+                              "refresh; the view's clock paces its frames\n",
+                   s->number);
+  }
+}
+
 // When a view that the display does not pace is due its next tick: at its
 // step clock's next tick (a tick a little early still steps).
 double OnScreenEngine::DueTime(const Shown* s) const {
@@ -496,6 +535,7 @@ void OnScreenEngine::Loop() {
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;
     double next = std::min(end, now + kLongestWait);
+    ChooseWaitingView();
     for (auto& s : shown) {
       if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
       // A view the display paces ticks at each of its refreshes, and steps
@@ -520,6 +560,14 @@ void OnScreenEngine::Loop() {
       s->hidden = false;
       bool presented = Tick(s.get());
       display->TickEnded(s->window, presented);
+      if (s->waits && !s->view->glView->WaitsForRefresh()) {
+        s->waits = false;
+        if (options.verbose)
+          std::fprintf(stderr,
+                       "glymmer: view %d: a swap waited too long for the refresh; its swaps "
+                       "no longer wait\n",
+                       s->number);
+      }
       now = CFAbsoluteTimeGetCurrent();
       s->tickedAt = now;
       if (!paced && s->view->isAnimating()) next = std::min(next, DueTime(s.get()));

@@ -136,6 +136,11 @@ public:
   // costs nothing. Asked right before each tick, which it prepares for.
   // Otherwise always true.
   virtual bool WantsFrame(const NSWindow& window) = 0;
+  // Whether swaps into the surface may wait for its monitor's refresh now:
+  // on X11 while the window is mapped and not wholly covered, as the server
+  // last said (a swap into a window shown nowhere may wait a second, or for
+  // ever on some drivers). Never where the display paces frames.
+  virtual bool MayWaitForRefresh(const NSWindow& window) = 0;
   // The surface's view has ended a tick that WantsFrame allowed, having
   // presented a new frame or not (no step was due). Without a new frame, a
   // display that paces frames is asked for the next refresh all the same.

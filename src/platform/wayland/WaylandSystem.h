@@ -136,6 +136,7 @@ public:
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
   bool PacesFrames(const NSWindow&) override { return true; }
+  bool MayWaitForRefresh(const NSWindow&) override { return false; }
   bool WantsFrame(const NSWindow& window) override;
   void TickEnded(const NSWindow& window, bool presented) override;
   void Flush() override;

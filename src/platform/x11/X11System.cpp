@@ -96,6 +96,7 @@ public:
   bool PointerPosition(int* px, int* py) override { return x.PointerPosition(px, py); }
   void PaintBlack(const NSWindow& window) override { x.PaintBlack(window); }
   bool PacesFrames(const NSWindow&) override { return false; }
+  bool MayWaitForRefresh(const NSWindow& window) override { return x.Shown(window.nativeWindow); }
   bool WantsFrame(const NSWindow&) override { return true; }
   void TickEnded(const NSWindow&, bool) override {}
   void Flush() override { x.Flush(); }
