@@ -111,8 +111,13 @@ frames() {
     }
     END { printf "%.1f", count * 1000 / span }' "$1"
 }
-# near RATE EXPECTED: RATE is within 7 % of EXPECTED.
-near() { awk -v r="$1" -v e="$2" 'BEGIN { exit !(r > 0.93 * e && r < 1.07 * e) }'; }
+# near RATE EXPECTED: RATE is within 7 % of EXPECTED. Under the sanitizers
+# (scripts/test's second pass) a frame may take longer than a refresh to
+# draw, and only the upper bound holds.
+near() {
+  awk -v r="$1" -v e="$2" -v slow="${ASAN_OPTIONS:+1}" \
+    'BEGIN { exit !((slow || r > 0.93 * e) && r < 1.07 * e) }'
+}
 # glymmer_on DISPLAY LOG ARGS...: starts glymmer as a client; sets glymmer_pid.
 glymmer_on() {
   local display=$1
