@@ -3,8 +3,11 @@
 // log, replayed against a display that refreshes exactly 60 times a second
 // and shows at each refresh the last frame committed before it. Prints, a
 // second, the refreshes that show a new frame, the refreshes that show the
-// frame before again (a visible hitch in smooth motion), and the frames that
-// no refresh showed (drawn in vain). The display's phase is the one that
+// frame before again (a visible hitch in smooth motion, unless every frame
+// is shown as long), the frames that no refresh showed (drawn in vain), and
+// the frames shown for another number of refreshes than the frame before
+// (uneven: judder, where motion that should glide jerks). The display's
+// phase is the one that
 // suits the run best (fewest repeats, then fewest drops), as a display the
 // run kept in step with would have. bench/pacing.sh makes the logs.
 //
@@ -23,7 +26,7 @@
 namespace {
 
 struct Replay {
-  double news = 0, repeats = 0, drops = 0;  // a second
+  double news = 0, repeats = 0, drops = 0, uneven = 0;  // a second
 };
 
 // Shows `frames` (seconds, ascending) on a display refreshing at `phase` +
@@ -31,7 +34,8 @@ struct Replay {
 Replay Show(const std::vector<double>& frames, double from, double to, double hertz,
             double phase) {
   const double period = 1 / hertz;
-  long shown = -1, next = 0, news = 0, repeats = 0, seen = 0;
+  long shown = -1, next = 0, news = 0, repeats = 0, seen = 0, uneven = 0;
+  long held = 0, heldBefore = 0;  // refreshes the frame shown, and the one before, stayed
   const long count = static_cast<long>(frames.size());
   double refresh = from + phase;
   long firstInside = 0;
@@ -42,9 +46,13 @@ Replay Show(const std::vector<double>& frames, double from, double to, double he
     if (latest < firstInside) continue;  // nothing of the span shown yet
     if (latest == shown) {
       ++repeats;
+      ++held;
     } else {
       ++news;
       ++seen;
+      if (heldBefore && held != heldBefore) ++uneven;
+      heldBefore = shown >= firstInside ? held : 0;
+      held = 1;
     }
     shown = latest;
   }
@@ -55,6 +63,7 @@ Replay Show(const std::vector<double>& frames, double from, double to, double he
   r.news = static_cast<double>(news) / seconds;
   r.repeats = static_cast<double>(repeats) / seconds;
   r.drops = static_cast<double>(inside - seen) / seconds;
+  r.uneven = static_cast<double>(uneven) / seconds;
   return r;
 }
 
@@ -122,7 +131,8 @@ int main(int argc, char** argv) {
       best = r;
     first = false;
   }
-  std::printf("%6.1f frames a second; on a 60 Hz display: %5.1f new, %4.1f repeated, %4.1f dropped\n",
-              static_cast<double>(committed) / (to - from), best.news, best.repeats, best.drops);
+  std::printf("%5.1f frames/s; at 60 Hz: %4.1f new, %4.1f repeated, %4.1f dropped, %4.1f uneven\n",
+              static_cast<double>(committed) / (to - from), best.news, best.repeats, best.drops,
+              best.uneven);
   return 0;
 }

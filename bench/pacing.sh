@@ -3,7 +3,8 @@
 # compositor (one 320x240 output at 60 Hz), with 3000 and with 15000
 # letters, its commits logged by WAYLAND_DEBUG and replayed by bench_pacing
 # against an ideal 60 Hz display: frames a second, and the refreshes that
-# show a new frame, show the last one again, and the frames never shown.
+# show a new frame, show the last one again, the frames never shown, and the
+# frames shown for another number of refreshes than the one before (judder).
 # Beside it a window in step with the display (glymmer-wl-helper ... paced)
 # and, where installed, es2gears_wayland (mesa-utils-extra).
 #
