@@ -27,7 +27,10 @@ while [ $# -gt 0 ]; do
     *) builds+=("$(cd "$1" && pwd)"); shift ;;
   esac
 done
-[ ${#builds[@]} -gt 0 ] || { echo "usage: bench/pacing.sh BUILD_DIR [OTHER_BUILD_DIR...] [--seconds N]" >&2; exit 2; }
+if [ ${#builds[@]} -eq 0 ]; then
+  echo "usage: bench/pacing.sh BUILD_DIR [OTHER_BUILD_DIR...] [--seconds N]" >&2
+  exit 2
+fi
 build=${builds[0]}
 replay=$build/bench/bench_pacing
 helper=$build/tools/glymmer-wl-helper/glymmer-wl-helper

@@ -64,9 +64,10 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   // only.
   if (!CreateSurface(static_cast<EGLNativeWindowType>(window), what)) return false;
   EGLint least = 1, most = 0;
-  impl->offersWait = eglGetConfigAttrib(impl->display, impl->config, EGL_MIN_SWAP_INTERVAL, &least) &&
-                     eglGetConfigAttrib(impl->display, impl->config, EGL_MAX_SWAP_INTERVAL, &most) &&
-                     least == 0 && most >= 1;
+  impl->offersWait =
+      eglGetConfigAttrib(impl->display, impl->config, EGL_MIN_SWAP_INTERVAL, &least) &&
+      eglGetConfigAttrib(impl->display, impl->config, EGL_MAX_SWAP_INTERVAL, &most) &&
+      least == 0 && most >= 1;
   return true;
 }
 
