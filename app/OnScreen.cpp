@@ -32,13 +32,11 @@
 
 namespace {
 
-// A tick is due this long after the view's frame interval has passed since
-// its last step. The view draws only when strictly more than its interval has
-// passed; a timer of exactly the interval would leave about every other tick
-// without a frame, so each tick aims just past the view's own step time.
-constexpr double kTickMargin = 0.00025;
 // The longest the loop sleeps, so that signals are seen promptly.
 constexpr double kLongestWait = 0.25;
+// A view whose display has not asked for its next frame this long after its
+// last tick is shown nowhere: it pauses until the display asks again.
+constexpr double kHiddenAfter = 0.5;
 // Seconds the views have to end in order once the display has gone away.
 constexpr unsigned kLostGraceSeconds = 4;
 // Pointer travel, in pixels, that ends the full-screen and saver modes.
@@ -54,6 +52,10 @@ struct Shown {
   uint32_t output = 0;        // full screen and saver: the output it covers
   bool gone = false;          // the window was destroyed under the view
   bool hidden = false;        // the display shows it nowhere; it does not draw
+  double tickedAt = 0;        // when its last tick ended
+  bool onMain = false;        // its window is on the main screen
+  bool waitWanted = false;    // asked to let its swaps wait for the refresh
+  bool waits = false;         // its swaps wait for the refresh
   bool drawable = true;       // the view has an OpenGL context
   NSSize size;
   // Frame-rate display and measurements.
@@ -153,8 +155,9 @@ private:
   bool EndsOnInput() const;
   void Loop();
   void Handle(const WindowEvent& e);
-  void Tick(Shown* s);
+  bool Tick(Shown* s);
   double DueTime(const Shown* s) const;
+  void ChooseWaitingView();
   void WaitForStop();
   void Report();
   void DestroyAll();
@@ -205,6 +208,7 @@ Shown* OnScreenEngine::AddView(const NSWindow& window, bool ownWindow, NSSize si
   added->drawable = view->glView->openGLContext()->makeCurrentContext();
   // A view without a context never draws: its surface shows black instead.
   if (!added->drawable) display->PaintBlack(added->window);
+  added->onMain = added->window.screen()->screenNumber() == mainScreen()->screenNumber();
   if (options.verbose) {
     const Screen* screen = added->window.screen();
     std::fprintf(stderr, "glymmer: view %d: %.0fx%.0f in %s on screen %d%s%s\n", added->number,
@@ -375,13 +379,50 @@ bool OnScreenEngine::EndsOnInput() const {
   return options.mode == RunMode::FullScreen || options.mode == RunMode::Saver;
 }
 
+// Lets the swaps of one view wait for its monitor's refresh, where the driver
+// offers that: X11 without a compositor shows swaps that do not wait as they
+// come, torn. One view only: all views are drawn on this thread, one after
+// another, so with every view waiting each would wait for its own monitor
+// and then for the next one's as well, and the frame rate would fall with
+// every monitor added. A view a thread instead would break the rule that
+// the views and the scene they share (the random generator, the glyph table,
+// the picture reader) are driven on one thread. The view that waits is the
+// main screen's, where it animates and is shown; its refresh paces the loop,
+// and the others swap at once. A hack has one view, as xscreensaver and
+// XSecureLock run one hack a monitor, so every hack waits for its own.
+// A view whose window is unmapped or covered never waits: a swap into a
+// window shown nowhere may wait a second, or for ever.
+void OnScreenEngine::ChooseWaitingView() {
+  Shown* chosen = nullptr;
+  for (int pass = 0; pass < 2 && !chosen; ++pass)
+    for (auto& s : shown)
+      if (!chosen && s->onMain == (pass == 0) && !s->gone && s->drawable &&
+          s->view->isAnimating() && display->MayWaitForRefresh(s->window))
+        chosen = s.get();
+  for (auto& s : shown) {
+    bool wanted = s.get() == chosen;
+    if (wanted == s->waitWanted || s->gone || !s->drawable) continue;
+    s->waitWanted = wanted;
+    s->waits = s->view->glView->SetWaitForRefresh(wanted);
+    if (options.verbose && wanted)
+      std::fprintf(stderr,
+                   s->waits ? "glymmer: view %d: its swaps wait for its monitor's refresh\n"
+                            : "glymmer: view %d: the driver offers no swaps that wait for the "
+                              "refresh; the view's clock paces its frames\n",
+                   s->number);
+  }
+}
+
+// When a view that the display does not pace is due its next tick: at its
+// step clock's next tick (a tick a little early still steps).
 double OnScreenEngine::DueTime(const Shown* s) const {
   const GlymmerView* view = s->view;
   if (!view->initialized) return 0;  // the set-up tick: at once
-  return view->animtime + view->animationTimeInterval() + kTickMargin;
+  return view->nextStepTime();
 }
 
-void OnScreenEngine::Tick(Shown* s) {
+// One tick of the view; true when it presented a frame.
+bool OnScreenEngine::Tick(Shown* s) {
   GlymmerView* view = s->view;
   bool wasReady = view->glReady;
   uint64_t before = view->glView->PresentedFrames();
@@ -401,8 +442,7 @@ void OnScreenEngine::Tick(Shown* s) {
                  viewport[1], viewport[2], viewport[3]);
   }
   uint64_t after = view->glView->PresentedFrames();
-  if (after == before) return;
-  display->Presented(s->window);
+  if (after == before) return false;
   double now = CFAbsoluteTimeGetCurrent();
   if (s->firstFrameTime < 0) {
     s->firstFrameTime = now;
@@ -422,6 +462,7 @@ void OnScreenEngine::Tick(Shown* s) {
     s->secondStart = now;
     s->presentedAtSecond = after;
   }
+  return true;
 }
 
 void OnScreenEngine::Handle(const WindowEvent& e) {
@@ -524,24 +565,42 @@ void OnScreenEngine::Loop() {
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;
     double next = std::min(end, now + kLongestWait);
+    ChooseWaitingView();
     for (auto& s : shown) {
       if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
-      if (now >= DueTime(s.get()) && !display->WantsFrame(s->window)) {
-        // Hidden: no frames until it is seen again (asked at the next wake).
-        if (!s->hidden && options.verbose)
-          std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
-        s->hidden = true;
+      // A view the display paces ticks at each of its refreshes, and steps
+      // at those its step clock allows; the others tick by the step clock.
+      bool paced = display->PacesFrames(s->window);
+      if (!paced && now < DueTime(s.get())) {
+        next = std::min(next, DueTime(s.get()));
+        continue;
+      }
+      if (!display->WantsFrame(s->window)) {
+        // Until the display asks (its event ends the wait below); no
+        // request for a while means that it shows the view nowhere.
+        if (!s->hidden && now - s->tickedAt > kHiddenAfter) {
+          if (options.verbose)
+            std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
+          s->hidden = true;
+        }
         continue;
       }
       if (s->hidden && options.verbose)
         std::fprintf(stderr, "glymmer: view %d is shown again\n", s->number);
       s->hidden = false;
-      if (now >= DueTime(s.get())) {
-        Tick(s.get());
-        now = CFAbsoluteTimeGetCurrent();
-        if (!s->view->isAnimating()) continue;
+      bool presented = Tick(s.get());
+      display->TickEnded(s->window, presented);
+      if (s->waits && !s->view->glView->WaitsForRefresh()) {
+        s->waits = false;
+        if (options.verbose)
+          std::fprintf(stderr,
+                       "glymmer: view %d: a swap waited too long for the refresh; its swaps "
+                       "no longer wait\n",
+                       s->number);
       }
-      next = std::min(next, DueTime(s.get()));
+      now = CFAbsoluteTimeGetCurrent();
+      s->tickedAt = now;
+      if (!paced && s->view->isAnimating()) next = std::min(next, DueTime(s.get()));
     }
     display->Flush();
     double wait = next - CFAbsoluteTimeGetCurrent();

@@ -85,12 +85,12 @@ int RunRender(const Options& o) {
       break;
     }
     clock.now = start + static_cast<double>(i) / o.fps;
-    // The view steps only when strictly more than its interval has passed
-    // since its last step; at 60 frames a second a tick lands on the interval
-    // itself, or through rounding just short of it, and would be lost. Such
-    // a tick comes at the first clock reading past the interval instead, so
-    // every tick is a step. Each such step is longer than the interval by one
-    // rounding step of the clock (a tenth of a microsecond at today's date).
+    // Every tick is a step, each by the time this clock says passed since the
+    // last. A tick that lands on the interval after the last step, or through
+    // rounding just short of it, comes at the first clock reading past the
+    // interval instead, as it always has: each such step is longer than the
+    // interval by one rounding step of the clock (a tenth of a microsecond at
+    // today's date), and a seed gives the same frames, bit for bit, as ever.
     if (view->initialized) {
       const double interval = view->animationTimeInterval();
       if (!(clock.now - view->animtime > interval)) clock.now = view->animtime + interval;

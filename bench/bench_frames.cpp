@@ -1,6 +1,6 @@
 // Frame times at picture changes: one headless view at 320 x 240 with 3000
-// glyphs, ticked on the real clock as the on-screen engine ticks it (when the
-// view's last step is 1/60 s + 0.25 ms old), over a folder of two generated
+// glyphs, ticked on the real clock as the on-screen engine ticks a view that
+// no display paces (at its step clock's next tick), over a folder of two generated
 // 24-megapixel JPEGs. A picture change is forced every few seconds. Prints
 // the worst frame interval overall (after the first second, which builds the
 // renderer's shaders) and within two seconds of a change, the intervals over
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
       changing = true;
     }
     while (CFAbsoluteTimeGetCurrent() < until) {
-      SleepUntil(view->animtime + interval + 0.00025);
+      SleepUntil(view->nextStepTime());
       uint64_t before = view->glView->PresentedFrames();
       view->animateOneFrame();
       if (view->glView->PresentedFrames() == before) continue;

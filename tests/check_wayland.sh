@@ -5,8 +5,11 @@
 #
 #   tests/check_wayland.sh BUILD_DIR [SOURCE_DIR]
 #
-# The window mode; full screen on two outputs (with and without the
-# main-monitor-only rule, a view out of sight pausing); the saver started by
+# The window mode; full screen on two outputs (each output's view drawing
+# at that output's refresh, 30 Hz and the default, as many frames a second as
+# a client in step with the display gets, up to 60; with and without the
+# main-monitor-only rule; a view out of sight pausing, committing nothing);
+# the saver started by
 # a real swayidle over ordinary windows; pointer travel, keys, clicks and
 # SIGTERM ending them; a detached saver under a caller that captures its
 # output, and a second one refused; scale-2 and scale-1.5 outputs drawn at
@@ -89,6 +92,34 @@ wait_end() {
   status=0
   wait "$1" || status=$?
 }
+# now_ms: the wall clock as WAYLAND_DEBUG stamps its lines: milliseconds, of
+# microseconds kept in 32 bits.
+now_ms() { echo $(($(date +%s%6N) % 4294967296 / 1000)); }
+# frames LOG N FROM SPAN [all]: frames a second (commits with a new buffer;
+# with "all", every commit) of the Nth surface the client of the
+# WAYLAND_DEBUG log LOG made, over SPAN ms from now_ms's FROM.
+frames() {
+  awk -v n="$2" -v from="$3" -v span="$4" -v all="${5:-}" '
+    /-> wl_compositor@[0-9]+\.create_surface\(/ {
+      if (++made == n) { match($0, /wl_surface@[0-9]+/); id = substr($0, RSTART, RLENGTH) }
+    }
+    id && index($0, "-> " id ".attach(") { attached = 1 }
+    id && index($0, "-> " id ".commit()") {
+      match($0, /[0-9]+\.[0-9]+/)
+      t = substr($0, RSTART, RLENGTH) - from
+      if (t < -2147483) t += 4294967.296
+      if ((attached || all) && t >= 0 && t < span) count++
+      attached = 0
+    }
+    END { printf "%.1f", count * 1000 / span }' "$1"
+}
+# near RATE EXPECTED: RATE is within 7 % of EXPECTED. Under the sanitizers
+# (scripts/test's second pass) a frame may take longer than a refresh to
+# draw, and only the upper bound holds.
+near() {
+  awk -v r="$1" -v e="$2" -v slow="${ASAN_OPTIONS:+1}" \
+    'BEGIN { exit !((slow || r > 0.93 * e) && r < 1.07 * e) }'
+}
 # glymmer_on DISPLAY LOG ARGS...: starts glymmer as a client; sets glymmer_pid.
 glymmer_on() {
   local display=$1
@@ -147,20 +178,57 @@ for output in HEADLESS-1 HEADLESS-2; do
   above red "$(shot "$wl" "$output")" 0.5 || fail "no ordinary window on $output"
 done
 
-# Full screen on both outputs; a key ends it.
-glymmer_on "$wl" "$work/fullscreen.log" --fullscreen --verbose
+# HEADLESS-1 refreshes 30 times a second, HEADLESS-2 at the default (about
+# 60). A window in step with the display on each shows how many frames a
+# second each output takes.
+msg "$wl" "$ipc" -- output HEADLESS-1 mode --custom 320x240@30Hz
+for output in 1 2; do
+  msg "$wl" "$ipc" focus output HEADLESS-$output
+  run_as "$wl" env WAYLAND_DEBUG=1 "$helper" window 00ff00 paced 2>"$work/paced-$output.log" &
+  pids+=($!)
+  sleep 0.5
+done
+from=$(now_ms)
+sleep 3
+for output in 1 2; do
+  kill "${pids[-$output]}"
+  paced[$output]=$(frames "$work/paced-$output.log" 1 "$from" 3000)
+done
+awk -v r="${paced[1]}" 'BEGIN { exit !(r > 25 && r < 35) }' ||
+  fail "the window in step with HEADLESS-1 at 30 Hz draws ${paced[1]} frames a second"
+# glymmer's views draw at most 60.
+wanted[1]=${paced[1]}
+wanted[2]=$(awk -v r="${paced[2]}" 'BEGIN { print (r < 60 ? r : 60) }')
+
+# Full screen on both outputs, each view drawing at its output's refresh; a
+# key ends it.
+WAYLAND_DEBUG=1 glymmer_on "$wl" "$work/fullscreen.log" --fullscreen --verbose
 wait_for "view 2: OpenGL set up"
 for output in HEADLESS-1 HEADLESS-2; do wait_lit "$wl" "$output"; done
-# A view on a workspace out of sight pauses, and draws again when it is back.
+from=$(now_ms)
+sleep 3
+for view in 1 2; do
+  rate=$(frames "$log" "$view" "$from" 3000)
+  near "$rate" "${wanted[$view]}" || fail "view $view draws $rate frames a second on \
+HEADLESS-$view, where a window in step with it draws ${paced[$view]}"
+done
+# A view on a workspace out of sight pauses, committing nothing, and draws
+# again when it is back.
 msg "$wl" "$ipc" focus output HEADLESS-1
 msg "$wl" "$ipc" workspace 9
+from=$(($(now_ms) + 300))
 wait_for "view 1 is hidden; it pauses"
+sleep 1
+span=$(($(now_ms) - from))
 msg "$wl" "$ipc" workspace back_and_forth
 wait_for "view 1 is shown again"
 grep -q "view 2 is hidden" "$log" && fail "the view in sight paused too"
+[ "$(frames "$log" 1 "$from" "$span" all)" = 0.0 ] ||
+  fail "the view out of sight committed $(frames "$log" 1 "$from" "$span" all) times a second"
 as "$wl" wtype -s 300 a
 wait_end "$glymmer_pid" 10 || fail "a key does not end the full-screen mode"
 [ "$status" -eq 0 ] || fail "the full-screen mode ended with status $status"
+msg "$wl" "$ipc" -- output HEADLESS-1 mode --custom 320x240@60Hz
 
 # Main monitor only, the main output named: only it shows the mosaic, the
 # other is black over the window it covers.

@@ -421,6 +421,48 @@ TEST_F(OnScreenTest, TheHackDrawsIntoTheWindowItIsGivenAndSigtermEndsIt) {
   EXPECT_EQ(0, Terminate());
 }
 
+// Swaps wait for the monitor's refresh only where the driver offers that
+// (Xvfb's software renderer does not: the view's clock paces the frames, as
+// before), and a window that is unmapped or covered never holds the hack up.
+TEST_F(OnScreenTest, TheHacksSwapsWaitOnlyWhereOfferedAndItsWindowHiddenNeverHoldsItUp) {
+  StartServer(320, 240);
+  StoreSettings(false, 300);
+  NSWindow given;
+  ASSERT_TRUE(x.OpenWindow(NSMakeRect(0, 0, 200, 150), false, "given", &given));
+  const std::string id = std::to_string(given.nativeWindow);
+  StartGlymmer({"-window-id", id, "--verbose"});
+  ASSERT_TRUE(WaitForText(Log(), "OpenGL set up for 200x150", 10)) << LogText();
+  EXPECT_NE(std::string::npos, LogText().find("view 1: the driver offers no swaps that wait"))
+      << LogText();
+  EXPECT_EQ(std::string::npos, LogText().find("wait for its monitor's refresh")) << LogText();
+
+  // Unmapped, then covered by another window, and shown again: it still
+  // draws a moving mosaic, and ends on SIGTERM. The display system sees
+  // each change (a window it shows nowhere never gets swaps that wait).
+  auto shown = [&]() {
+    WindowEvent e;
+    Nap(0.3);
+    while (x.NextEvent(&e)) {
+    }
+    return x.Shown(given.nativeWindow);
+  };
+  EXPECT_TRUE(shown());
+  ASSERT_EQ(0, RunOnDisplay(server.Display(), "xdotool windowunmap --sync " + id));
+  EXPECT_FALSE(shown());
+  ASSERT_EQ(0, RunOnDisplay(server.Display(), "xdotool windowmap --sync " + id));
+  EXPECT_TRUE(shown());
+  NSWindow cover;
+  ASSERT_TRUE(x.OpenWindow(NSMakeRect(0, 0, 200, 150), false, "cover", &cover));
+  EXPECT_FALSE(shown());
+  x.CloseWindow(&cover);
+  EXPECT_TRUE(shown());
+  Shot first = WaitForLight(given.nativeWindow, 0.02, 0, 0, 200, 150);
+  Nap(0.3);
+  EXPECT_NE(first.rgb, Capture(given.nativeWindow).rgb) << "the mosaic stopped: " << LogText();
+  EXPECT_TRUE(glymmer.Running());
+  EXPECT_EQ(0, Terminate());
+}
+
 TEST_F(OnScreenTest, TheHackNeverEndsByItselfOnlyOnSigterm) {
   StartServer(320, 240);
   StoreSettings(false, 300);

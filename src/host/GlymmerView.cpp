@@ -22,6 +22,18 @@ namespace {
 
 const char kModuleName[] = "kvGlymmerSS";
 constexpr double kFrameInterval = 0.016666666666666666;  // 1/60 s
+// A tick this much before the step clock's next tick still steps. Ticks that
+// follow a display's refresh come about one interval apart, give or take a
+// millisecond; a strict test would skip every other one of them.
+constexpr double kStepTolerance = 0.002;
+// A step that comes more than this early moves the step clock later by what
+// it came early beyond it. A display whose refreshes fall near the
+// tolerance's edge (a 120 Hz one, say, with every other refresh 2 ms before a
+// tick of the step clock) would otherwise step now in the refresh before the
+// tick and now in the one after it, in two refreshes in a row and then three
+// apart; moved, the clock settles on one side. It only ever moves later, so
+// the rate stays capped.
+constexpr double kStepEarly = 0.001;
 constexpr double kStallLimit = 2.0;
 
 }  // namespace
@@ -35,6 +47,7 @@ GlymmerView::GlymmerView()
       initialized(false),
       mySettings(),
       animtime(0),
+      stepLead(0),
       Scrn(NSMakeRect(0, 0, 0, 0)),
       ssMain(nullptr),
       configureSheetWindow(nullptr),
@@ -114,10 +127,25 @@ void GlymmerView::animateOneFrame() {
     // A stall (sleep, a paused timer) costs one tick and never reaches the
     // scene as one big step.
     animtime = CFAbsoluteTimeGetCurrent();
+    stepLead = -kStepTolerance;
     return;
   }
-  if (elapsed > kFrameInterval) {
+  // How late this tick comes for the step clock's next tick. The step clock
+  // advances by whole intervals, so steps never come more than 60 a second
+  // in the long run however early within the tolerance each tick is. The
+  // scene still steps by the time that really passed.
+  double late = elapsed - stepLead - kFrameInterval;
+  if (late > -kStepTolerance) {
+    double stepClock = animtime + stepLead + kFrameInterval;
     animtime = CFAbsoluteTimeGetCurrent();
+    // A clock left nearly a whole interval behind (the first steps, a display
+    // slower than 60 Hz, a pause) starts again from this step, a tolerance
+    // back, rather than catch up with steps in quick succession.
+    if (late > kFrameInterval - kStepTolerance)
+      stepClock = animtime - kStepTolerance;
+    else if (late < -kStepEarly)
+      stepClock += -late - kStepEarly;
+    stepLead = stepClock - animtime;
     if (ssMain) ssMain->Update(elapsed);
     glReshape();
     if (ssMain) ssMain->Draw();
@@ -181,8 +209,11 @@ bool GlymmerView::mainSetup() {
                      &mySettings, archive))
     return false;
   animtime = CFAbsoluteTimeGetCurrent();
+  stepLead = -kStepTolerance;
   return true;
 }
+
+double GlymmerView::nextStepTime() const { return animtime + stepLead + kFrameInterval; }
 
 GlymmerView::~GlymmerView() {
   if (glView) glView->openGLContext()->makeCurrentContext();

@@ -26,6 +26,8 @@ public:
   bool initialized;       // the scene controller has been set up (or tried)
   SETTINGS mySettings;    // the user's settings
   double animtime;        // clock reading of the last step, set-up or reset
+  double stepLead;        // where the step clock stands, seconds after animtime
+                          // (negative: before it)
   NSRect Scrn;            // the view's size (origin stays 0)
   SSMAIN* ssMain;         // the scene controller, owned; null until the first tick
 
@@ -57,8 +59,15 @@ public:
   // Stops the ticks; the scene and all state stay.
   void stopAnimation();
   // One tick: the first sets OpenGL and the scene up; later ones step and draw
-  // the scene when more than 1/60 s and at most 2 s have passed.
+  // the scene by the time passed since the last step when the step clock's
+  // next tick has come, give or take 2 ms, and at most 2 s have passed; after
+  // longer only the clock is reset. The step clock ticks every 1/60 s, so
+  // ticks that follow a display give one step each up to 60 a second and
+  // never more on faster displays.
   void animateOneFrame();
+  // When the step clock's next tick comes (a clock reading): the time a tick
+  // from a timer of the engine's own should aim at.
+  double nextStepTime() const;
   // The child view follows, and the next tick sets OpenGL up for the new size.
   void setFrameSize(NSSize size);
 

@@ -126,13 +126,28 @@ public:
   virtual bool PointerPosition(int* x, int* y) = 0;
   // Shows black in the surface without its view (which does not draw).
   virtual void PaintBlack(const NSWindow& window) = 0;
-  // Whether a frame drawn into the surface now would be seen. False while
-  // the compositor shows it nowhere (covered by a lock screen, on an output
-  // that is off), so that hidden views cost nothing; it is asked again before
-  // each frame, and turns true when the surface is shown again.
+  // Whether the display says when the surface wants its next frame (Wayland's
+  // frame callbacks): then the engine ticks its view only when WantsFrame is
+  // true, once for each of the display's refreshes; otherwise it ticks it by
+  // the view's own step clock.
+  virtual bool PacesFrames(const NSWindow& window) = 0;
+  // Whether the surface wants a frame now. Where the display paces frames,
+  // true for the first and whenever the compositor has asked for the next
+  // (a refresh has come since the last tick), and false until it does; a
+  // surface shown nowhere (covered by a lock screen, on a workspace out of
+  // sight, on an output that is off) is never asked, so its view pauses and
+  // costs nothing. Asked right before each tick, which it prepares for.
+  // Otherwise always true.
   virtual bool WantsFrame(const NSWindow& window) = 0;
-  // The surface's view has just presented a frame.
-  virtual void Presented(const NSWindow& window) = 0;
+  // Whether swaps into the surface may wait for its monitor's refresh now:
+  // on X11 while the window is mapped and not wholly covered, as the server
+  // last said (a swap into a window shown nowhere may wait a second, or for
+  // ever on some drivers). Never where the display paces frames.
+  virtual bool MayWaitForRefresh(const NSWindow& window) = 0;
+  // The surface's view has ended a tick that WantsFrame allowed, having
+  // presented a new frame or not (no step was due). Without a new frame, a
+  // display that paces frames is asked for the next refresh all the same.
+  virtual void TickEnded(const NSWindow& window, bool presented) = 0;
 
   // Sends everything asked for so far.
   virtual void Flush() = 0;

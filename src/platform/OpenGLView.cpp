@@ -120,6 +120,15 @@ void NSOpenGLView::Present() {
   ++presented;
 }
 
+bool NSOpenGLView::SetWaitForRefresh(bool wait) {
+  if (!MakeCurrent() || !backend->onWindow) return false;
+  return backend->window.SetWaitForRefresh(wait);
+}
+
+bool NSOpenGLView::WaitsForRefresh() const {
+  return backend && backend->onWindow && backend->window.WaitsForRefresh();
+}
+
 bool NSOpenGLView::ReadPixels(std::vector<unsigned char>& rgba, int* width, int* height) {
   if (!MakeCurrent()) return false;
   if (backend->onWindow) {

@@ -110,6 +110,15 @@ public:
   // reported once, on standard error, and not retried).
   bool MakeCurrent();
 
+  // On an X11 window, lets swaps wait for the monitor's refresh, where the
+  // driver offers that, or not; makes the context current. True when they
+  // now wait (see WindowGL::SetWaitForRefresh). Off screen and on Wayland
+  // swaps never wait.
+  bool SetWaitForRefresh(bool wait);
+  // Whether swaps wait for the refresh now (a swap that waited too long
+  // ends the waiting by itself).
+  bool WaitsForRefresh() const;
+
   // Number of frames presented since creation (a window's swaps that
   // failed are not counted); lets the engine and tests see that a tick drew
   // and measure the frame rate.

@@ -8,11 +8,15 @@
 //                                              plugged in
 //   glymmer-wl-helper key                     presses and releases a key
 //                                              (KWin's fake input)
-//   glymmer-wl-helper window RRGGBB [inhibit] shows an ordinary window of
+//   glymmer-wl-helper window RRGGBB [inhibit|paced]
+//                                              shows an ordinary window of
 //                                              one colour until SIGTERM;
 //                                              with inhibit, it holds an
 //                                              idle inhibitor, as a video
-//                                              player does
+//                                              player does; paced, it commits
+//                                              it again at every frame
+//                                              callback, as a client in step
+//                                              with the display does
 //
 // The pointer is wlroots' virtual pointer where the compositor offers it,
 // else KWin's fake input (which KWin offers to every client when run with
@@ -183,7 +187,24 @@ struct Window {
   uint32_t colour = 0;
   int width = 200, height = 150;
   wl_buffer* buffer = nullptr;
+  bool paced = false;
 };
+
+void Commit(Window* w, bool askFrame);
+
+const wl_callback_listener kFrame = {[](void* data, wl_callback* callback, uint32_t) {
+  wl_callback_destroy(callback);
+  Commit(static_cast<Window*>(data), true);
+}};
+
+// Shows the buffer (again); with `askFrame`, asks to hear of the next
+// refresh with it.
+void Commit(Window* w, bool askFrame) {
+  if (askFrame) wl_callback_add_listener(wl_surface_frame(w->surface), &kFrame, w);
+  wl_surface_attach(w->surface, w->buffer, 0, 0);
+  wl_surface_damage(w->surface, 0, 0, w->width, w->height);
+  wl_surface_commit(w->surface);
+}
 
 void Paint(Window* w) {
   size_t bytes = static_cast<size_t>(w->width) * static_cast<size_t>(w->height) * 4;
@@ -196,16 +217,17 @@ void Paint(Window* w) {
   munmap(map, bytes);
   wl_shm_pool* pool = wl_shm_create_pool(w->g->shm, fd, static_cast<int32_t>(bytes));
   if (w->buffer) wl_buffer_destroy(w->buffer);
-  w->buffer = wl_shm_pool_create_buffer(pool, 0, w->width, w->height, w->width * 4,
-                                        WL_SHM_FORMAT_XRGB8888);
+  wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, w->width, w->height, w->width * 4,
+                                                WL_SHM_FORMAT_XRGB8888);
   wl_shm_pool_destroy(pool);
   close(fd);
-  wl_surface_attach(w->surface, w->buffer, 0, 0);
-  wl_surface_damage(w->surface, 0, 0, w->width, w->height);
-  wl_surface_commit(w->surface);
+  // A paced window's frame callbacks keep it going once it has begun.
+  bool first = !w->buffer;
+  w->buffer = buffer;
+  Commit(w, first && w->paced);
 }
 
-int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool inhibit) {
+int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool inhibit, bool paced) {
   if (!g.wmBase || !g.shm || !g.compositor) return 1;
   if (inhibit && !g.inhibitors) {
     std::fprintf(stderr, "glymmer-wl-helper: the compositor offers no idle inhibitor\n");
@@ -217,6 +239,7 @@ int ShowWindow(wl_display* display, Globals& g, uint32_t colour, bool inhibit) {
   Window w;
   w.g = &g;
   w.colour = colour;
+  w.paced = paced;
   w.surface = wl_compositor_create_surface(g.compositor);
   xdg_surface* xs = xdg_wm_base_get_xdg_surface(g.wmBase, w.surface);
   xdg_toplevel* top = xdg_surface_get_toplevel(xs);
@@ -260,11 +283,12 @@ int main(int argc, char** argv) {
   bool pointer = what == "pointer" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "click"));
   bool key = what == "key" && argc == 2;
   bool mouse = what == "mouse" && argc == 2;
-  bool window = what == "window" && (argc == 3 || (argc == 4 && std::string(argv[3]) == "inhibit")) &&
-                std::strlen(argv[2]) == 6;
+  std::string extra = argc == 4 ? argv[3] : "";
+  bool inhibit = extra == "inhibit", paced = extra == "paced";
+  bool window = what == "window" && (argc == 3 || inhibit || paced) && std::strlen(argv[2]) == 6;
   if (!pointer && !window && !key && !mouse) {
-    std::fprintf(stderr,
-                 "usage: glymmer-wl-helper pointer DX DY [click] | mouse | key | window RRGGBB [inhibit]\n");
+    std::fprintf(stderr, "usage: glymmer-wl-helper pointer DX DY [click] | mouse | key | "
+                         "window RRGGBB [inhibit|paced]\n");
     return 2;
   }
   wl_display* display = wl_display_connect(nullptr);
@@ -281,7 +305,7 @@ int main(int argc, char** argv) {
       : key   ? PressKey(display, g)
       : mouse ? HoldPointer(display, g)
               : ShowWindow(display, g, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 16)),
-                           argc == 4);
+                           inhibit, paced);
   if (g.pointers) zwlr_virtual_pointer_manager_v1_destroy(g.pointers);
   if (g.fake) org_kde_kwin_fake_input_destroy(g.fake);
   if (g.inhibitors) zwp_idle_inhibit_manager_v1_destroy(g.inhibitors);

@@ -7,6 +7,24 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <time.h>
+
+namespace {
+
+// A swap that waits for the refresh longer than this waits for something
+// else: a monitor that is off, a window the server shows nowhere (some
+// servers then give it a refresh a second, some drivers none at all). The
+// slowest monitors refresh 24 times a second, and a swap may wait for two
+// refreshes with a frame queued.
+constexpr double kLongestRefreshWait = 0.1;
+
+double Seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+}  // namespace
 
 struct WindowGL::Impl {
   void* xDisplay = nullptr;  // the connection: an X11 Display* or a wl_display*
@@ -15,6 +33,9 @@ struct WindowGL::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   unsigned long visual = 0;
+  bool offersWait = false;   // the driver lets swaps wait for the refresh, or not
+  bool waits = false;        // swaps wait for the refresh (swap interval 1)
+  bool gaveUp = false;       // a swap waited too long; no more waiting until asked anew
 };
 
 WindowGL::WindowGL() : impl(new Impl) {}
@@ -37,11 +58,17 @@ bool WindowGL::Create(void* xDisplay, unsigned long window, unsigned long visual
   impl->visual = visualId;
   char what[48];
   std::snprintf(what, sizeof what, "window 0x%lx", window);
-  // Several windows are drawn one after another on one thread, so a swap
-  // must never wait for the monitor: with one wait per window the frame rate
-  // would fall to the refresh rate divided by the number of windows. Ticks
-  // pace the frames instead.
-  return CreateSurface(static_cast<EGLNativeWindowType>(window), what);
+  // Swaps begin without waiting for the monitor; SetWaitForRefresh lets
+  // them wait where the driver offers the choice. Drivers that pace nothing
+  // (Mesa's software renderer on a plain X server) have one swap interval
+  // only.
+  if (!CreateSurface(static_cast<EGLNativeWindowType>(window), what)) return false;
+  EGLint least = 1, most = 0;
+  impl->offersWait =
+      eglGetConfigAttrib(impl->display, impl->config, EGL_MIN_SWAP_INTERVAL, &least) &&
+      eglGetConfigAttrib(impl->display, impl->config, EGL_MAX_SWAP_INTERVAL, &most) &&
+      least == 0 && most >= 1;
+  return true;
 }
 
 bool WindowGL::CreateOnWayland(void* wlDisplay, void* eglWindow) {
@@ -94,9 +121,33 @@ bool WindowGL::MakeCurrent() {
   return eglMakeCurrent(impl->display, impl->surface, impl->surface, impl->context) == EGL_TRUE;
 }
 
+bool WindowGL::SetWaitForRefresh(bool wait) {
+  if (impl->surface == EGL_NO_SURFACE) return false;
+  if (!wait) {
+    impl->gaveUp = false;
+    if (impl->waits) eglSwapInterval(impl->display, 0);
+    impl->waits = false;
+    return false;
+  }
+  if (!impl->offersWait || impl->gaveUp) return false;
+  if (!impl->waits) impl->waits = eglSwapInterval(impl->display, 1) == EGL_TRUE;
+  return impl->waits;
+}
+
+bool WindowGL::WaitsForRefresh() const { return impl->waits; }
+
 bool WindowGL::SwapBuffers() {
   if (impl->surface == EGL_NO_SURFACE) return false;
-  return eglSwapBuffers(impl->display, impl->surface) == EGL_TRUE;
+  double start = impl->waits ? Seconds() : 0;
+  bool swapped = eglSwapBuffers(impl->display, impl->surface) == EGL_TRUE;
+  if (impl->waits && Seconds() - start > kLongestRefreshWait) {
+    // Never again for this window until it is asked anew: the loop and
+    // every other view would wait as long at each frame.
+    eglSwapInterval(impl->display, 0);
+    impl->waits = false;
+    impl->gaveUp = true;
+  }
+  return swapped;
 }
 
 void WindowGL::Destroy() {
@@ -104,6 +155,7 @@ void WindowGL::Destroy() {
   DestroySurfaceAndContext(impl->display, &impl->surface, &impl->context);
   impl->display = EGL_NO_DISPLAY;
   impl->visual = 0;
+  impl->offersWait = impl->waits = impl->gaveUp = false;
   // One release serves both kinds of connection.
   ReleaseX11Display(impl->xDisplay);
   impl->xDisplay = nullptr;

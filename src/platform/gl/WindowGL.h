@@ -23,11 +23,11 @@ public:
 
   // Creates the context and the window surface on `window` of the X11
   // connection `xDisplay` (a Display*), whose visual is `visualId`, and makes
-  // them current. The swap interval is 0: frames are paced by the caller's
-  // ticks, never by waiting for the monitor. False (with a line on standard
-  // error) when no EGL display, matching configuration, context or surface
-  // can be had; the object is then empty. The connection and the window must
-  // outlive the object (Destroy releases everything).
+  // them current. The swap interval is 0 until SetWaitForRefresh: frames are
+  // paced by the caller's ticks, not by waiting for the monitor. False (with
+  // a line on standard error) when no EGL display, matching configuration,
+  // context or surface can be had; the object is then empty. The connection
+  // and the window must outlive the object (Destroy releases everything).
   bool Create(void* xDisplay, unsigned long window, unsigned long visualId);
 
   // The same on a Wayland surface: `eglWindow` is the wl_egl_window of the
@@ -40,8 +40,19 @@ public:
   bool MakeCurrent();
 
   // Shows the frame drawn so far. The context must be current. False when
-  // the surface is gone (the window was destroyed).
+  // the surface is gone (the window was destroyed). A swap that waited for
+  // the refresh longer than 0.1 s (the monitor is off, the server shows the
+  // window nowhere) ends the waiting until SetWaitForRefresh(false) and
+  // (true) ask for it anew.
   bool SwapBuffers();
+
+  // X11: lets swaps wait for the monitor's refresh (swap interval 1), or not
+  // (0), on the surface of the current context, which must be this object's.
+  // True when they now wait: only where the driver offers both intervals
+  // (GPU drivers do; Mesa's software renderer on Xvfb does not), never on
+  // Wayland, and not after a swap waited too long until asked not to wait.
+  bool SetWaitForRefresh(bool wait);
+  bool WaitsForRefresh() const;
 
   // Releases the current binding if it is ours, then the surface, the
   // context and this object's hold on the EGL display. Safe to call more

@@ -402,12 +402,19 @@ void WaylandSystem::Lose() {
 // for it. False when a signal or the timeout ended the wait with nothing read.
 bool WaylandSystem::Pump(int timeoutMs) {
   if (!display || lost) return false;
+  // EGL reads the connection too, during swaps, and leaves what it read for
+  // this queue (a frame callback, say): that is dispatched first, and the
+  // wait ends at once, or the loop would sleep through a refresh.
+  int queued = 0;
   while (wl_display_prepare_read(display) != 0) {
-    if (wl_display_dispatch_pending(display) < 0) {
+    int dispatched = wl_display_dispatch_pending(display);
+    if (dispatched < 0) {
       Lose();
       return true;
     }
+    queued += dispatched;
   }
+  if (queued > 0) timeoutMs = 0;
   if (wl_display_flush(display) < 0 && errno != EAGAIN) {
     wl_display_cancel_read(display);
     Lose();
@@ -418,7 +425,7 @@ bool WaylandSystem::Pump(int timeoutMs) {
   int ready = ppoll(&p, 1, &timeout, nullptr);
   if (ready <= 0) {
     wl_display_cancel_read(display);
-    return false;
+    return queued > 0;
   }
   if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) {
     Lose();

@@ -45,11 +45,12 @@ const wp_fractional_scale_v1_listener* FractionalScaleListener() {
 
 namespace {
 
+// The compositor wants the surface's next frame: it has shown the last one,
+// or has just begun a refresh of an output that shows the surface.
 const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callback, uint32_t) {
   Surface* s = static_cast<Surface*>(data);
   wl_callback_destroy(callback);
   s->frame = nullptr;
-  s->hidden = false;
 }};
 
 }  // namespace
@@ -268,27 +269,25 @@ void WaylandSystem::PaintBlack(const NSWindow& window) {
 bool WaylandSystem::WantsFrame(const NSWindow& window) {
   Surface* s = FindSurface(window.nativeWindow);
   if (!s || lost) return true;
-  if (s->frame) {
-    // The compositor answers a frame's callback once it has shown that
-    // frame, and never while the surface is hidden. Swaps do not wait for it
-    // (they would block the loop forever), so this is where a hidden
-    // surface stops costing frames; its callback still comes when it is
-    // shown again.
-    if (s->frameSent && !s->hidden && Monotonic() - s->frameSentAt > kHiddenAfter) s->hidden = true;
-    return !s->hidden;
-  }
-  // Asked now, sent with the frame the view presents next.
+  // The compositor answers each commit's frame callback at a refresh of an
+  // output that shows the surface, and never while it is shown nowhere. So
+  // the views draw at each output's own refresh, and a hidden one waits;
+  // swaps never wait for the callback (they would block the loop, every
+  // other view and every way out with it, for as long as it is hidden).
+  if (s->frame) return false;
+  // Asked now, sent with the frame the view presents next or with an empty
+  // commit (TickEnded).
   s->frame = wl_surface_frame(s->surface);
   wl_callback_add_listener(s->frame, &kFrameListener, s);
-  s->frameSent = false;
   return true;
 }
 
-void WaylandSystem::Presented(const NSWindow& window) {
+void WaylandSystem::TickEnded(const NSWindow& window, bool presented) {
   Surface* s = FindSurface(window.nativeWindow);
-  if (!s || !s->frame || s->frameSent) return;
-  s->frameSent = true;
-  s->frameSentAt = Monotonic();
+  if (!s || lost || presented) return;
+  // Nothing new to show (no step was due at this refresh): the surface
+  // keeps its frame, and the commit only asks to hear of the next refresh.
+  wl_surface_commit(s->surface);
 }
 
 }  // namespace wayland

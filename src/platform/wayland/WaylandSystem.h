@@ -59,8 +59,6 @@ namespace wayland {
 
 // How long a new surface may wait for the compositor's first configure.
 constexpr int kConfigureTimeoutMs = 5000;
-// A surface whose last frame has not been shown after this long is hidden.
-constexpr double kHiddenAfter = 0.5;
 
 inline double Monotonic() {
   timespec t;
@@ -119,10 +117,8 @@ struct Surface {
   int scale = 1;              // the outputs' integer scale (the buffer scale without a viewport)
   int preferredScale = 0;     // the compositor's fractional scale in 120ths; 0: none said
   int reportedWidth = 0, reportedHeight = 0;  // drawable size the engine knows
-  wl_callback* frame = nullptr;  // asked for the next or last frame; done once it was shown
-  bool frameSent = false;        // the frame it was asked with has been presented
-  double frameSentAt = 0;        // when (monotonic seconds)
-  bool hidden = false;
+  wl_callback* frame = nullptr;  // asked with the last commit; null once the compositor
+                                 // wants the next frame
   bool configured = false;
   bool closed = false;  // the compositor took the surface away
   std::vector<uint32_t> entered;  // outputs the surface is shown on
@@ -150,8 +146,10 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
+  bool PacesFrames(const NSWindow&) override { return true; }
+  bool MayWaitForRefresh(const NSWindow&) override { return false; }
   bool WantsFrame(const NSWindow& window) override;
-  void Presented(const NSWindow& window) override;
+  void TickEnded(const NSWindow& window, bool presented) override;
   void Flush() override;
   bool WaitForEvents(double seconds) override;
   bool NextEvent(WindowEvent* event) override;

@@ -91,6 +91,7 @@ bool X11Display::Open(const char* name) {
 }
 
 void X11Display::Close() {
+  seen.clear();
   if (!display) return;
   Display* d = D(display);
   if (blankCursor) XFreeCursor(d, blankCursor);
@@ -141,7 +142,7 @@ bool X11Display::OpenWindow(NSRect rect, bool fullScreen, const char* title, NSW
   attributes.background_pixel = 0;  // black in every TrueColor visual
   attributes.border_pixel = 0;
   attributes.colormap = XCreateColormap(d, root, info->visual, AllocNone);
-  attributes.event_mask = KeyPressMask | StructureNotifyMask | ExposureMask;
+  attributes.event_mask = KeyPressMask | StructureNotifyMask | ExposureMask | VisibilityChangeMask;
   if (fullScreen) {
     attributes.event_mask |= ButtonPressMask | PointerMotionMask;
     attributes.override_redirect = True;
@@ -187,6 +188,10 @@ bool X11Display::OpenWindow(NSRect rect, bool fullScreen, const char* title, NSW
   }
   XMapRaised(d, w);
   WaitUntilMapped(d, w);
+  Seen mapped;
+  mapped.window = w;
+  mapped.mapped = true;
+  seen.push_back(mapped);
 
   window->nativeDisplay = display;
   window->nativeWindow = w;
@@ -206,11 +211,19 @@ bool X11Display::AdoptWindow(unsigned long id, NSWindow* window, NSSize* size) {
     return false;
   }
   // Our own event mask on the window; the owner's stays as it is.
-  XSelectInput(d, id, StructureNotifyMask | ExposureMask);
+  XSelectInput(d, id, StructureNotifyMask | ExposureMask | VisibilityChangeMask);
   if (!trap.Clean()) {
     std::fprintf(stderr, "glymmer: window 0x%lx went away\n", id);
     return false;
   }
+  Seen* adopted = Find(id);
+  if (!adopted) {
+    seen.push_back(Seen());
+    adopted = &seen.back();
+    adopted->window = id;
+  }
+  adopted->mapped = attributes.map_state == IsViewable;
+  adopted->covered = false;
   window->nativeDisplay = display;
   window->nativeWindow = id;
   window->nativeVisual = XVisualIDFromVisual(attributes.visual);
@@ -249,6 +262,11 @@ bool X11Display::InSettingsPreview(unsigned long window) {
 void X11Display::CloseWindow(NSWindow* window) {
   if (!display || !window->nativeWindow) return;
   Display* d = D(display);
+  for (size_t i = 0; i < seen.size(); ++i)
+    if (seen[i].window == window->nativeWindow) {
+      seen.erase(seen.begin() + static_cast<long>(i));
+      break;
+    }
   XWindowAttributes attributes;
   std::memset(&attributes, 0, sizeof attributes);
   ErrorTrap trap(d);
@@ -380,12 +398,34 @@ bool X11Display::NextEvent(WindowEvent* out) {
         if (event.xexpose.count != 0) continue;
         e.kind = WindowEvent::kExpose;
         break;
+      case MapNotify:
+        if (Seen* w = Find(event.xmap.window)) w->mapped = true;
+        continue;
+      case UnmapNotify:
+        if (Seen* w = Find(event.xunmap.window)) w->mapped = false;
+        continue;
+      case VisibilityNotify:
+        if (Seen* w = Find(event.xvisibility.window))
+          w->covered = event.xvisibility.state == VisibilityFullyObscured;
+        continue;
       default:
         continue;
     }
     *out = e;
     return true;
   }
+  return false;
+}
+
+X11Display::Seen* X11Display::Find(unsigned long window) {
+  for (Seen& w : seen)
+    if (w.window == window) return &w;
+  return nullptr;
+}
+
+bool X11Display::Shown(unsigned long window) const {
+  for (const Seen& w : seen)
+    if (w.window == window) return w.mapped && !w.covered;
   return false;
 }
 

@@ -83,6 +83,11 @@ public:
   // Takes the next event for a window of the engine's, if any is queued.
   bool NextEvent(WindowEvent* event);
 
+  // Whether a window made or adopted here is mapped and not wholly covered,
+  // as the server said last (in events NextEvent has read). False for
+  // windows it does not know.
+  bool Shown(unsigned long window) const;
+
   // Asks `window` to close as a window manager's close button does (the
   // WM_DELETE_WINDOW message). For tests.
   void RequestClose(unsigned long window);
@@ -93,6 +98,15 @@ public:
   bool Capture(unsigned long window, std::vector<unsigned char>& rgb, int* width, int* height);
 
 private:
+  // What the server said of a window's mapping and covering.
+  struct Seen {
+    unsigned long window = 0;
+    bool mapped = false;
+    bool covered = false;
+  };
+  Seen* Find(unsigned long window);
+
+  std::vector<Seen> seen;
   void* display = nullptr;
   unsigned long deleteAtom = 0;
   unsigned long protocolsAtom = 0;

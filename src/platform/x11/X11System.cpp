@@ -95,8 +95,10 @@ public:
   bool GrabInput(const NSWindow& window) override { return x.GrabInput(window); }
   bool PointerPosition(int* px, int* py) override { return x.PointerPosition(px, py); }
   void PaintBlack(const NSWindow& window) override { x.PaintBlack(window); }
+  bool PacesFrames(const NSWindow&) override { return false; }
+  bool MayWaitForRefresh(const NSWindow& window) override { return x.Shown(window.nativeWindow); }
   bool WantsFrame(const NSWindow&) override { return true; }
-  void Presented(const NSWindow&) override {}
+  void TickEnded(const NSWindow&, bool) override {}
   void Flush() override { x.Flush(); }
   bool WaitForEvents(double seconds) override { return x.WaitForEvents(seconds); }
   bool NextEvent(WindowEvent* event) override { return x.NextEvent(event); }
