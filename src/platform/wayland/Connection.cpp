@@ -3,6 +3,7 @@
 // and reading what the compositor sends into the engine's queue of events.
 
 #include "platform/wayland/WaylandSystem.h"
+#include "platform/wayland/Lost.h"
 
 namespace wayland {
 
@@ -380,9 +381,7 @@ bool WaylandSystem::ClaimSaver() {
   return true;
 }
 
-void WaylandSystem::Lose() {
-  if (lost) return;
-  lost = true;
+void SayConnectionLost(wl_display* display) {
   int error = display ? wl_display_get_error(display) : 0;
   if (error == EPROTO) {
     const wl_interface* interface = nullptr;
@@ -393,6 +392,12 @@ void WaylandSystem::Lose() {
   } else {
     std::fprintf(stderr, "glymmer: the Wayland compositor went away\n");
   }
+}
+
+void WaylandSystem::Lose() {
+  if (lost) return;
+  lost = true;
+  SayConnectionLost(display);
   WindowEvent e;
   e.kind = WindowEvent::kLost;
   events.push_back(e);

@@ -6,6 +6,7 @@
 
 #include "platform/DisplaySystem.h"
 #include "platform/IdleSource.h"
+#include "platform/wayland/Lost.h"
 
 #include "ext-idle-notify-v1-client-protocol.h"
 #if GLYMMER_HAVE_KDE_IDLE
@@ -144,16 +145,7 @@ void WaylandIdle::Tell(IdleEvent event) {
 void WaylandIdle::Lose() {
   if (lost) return;
   lost = true;
-  int error = wl_display_get_error(display);
-  if (error == EPROTO) {
-    const wl_interface* interface = nullptr;
-    uint32_t id = 0;
-    uint32_t code = wl_display_get_protocol_error(display, &interface, &id);
-    std::fprintf(stderr, "glymmer: the Wayland compositor ended the connection (error %u on %s)\n",
-                 code, interface ? interface->name : "?");
-  } else {
-    std::fprintf(stderr, "glymmer: the Wayland compositor went away\n");
-  }
+  wayland::SayConnectionLost(display);
   Tell(IdleEvent::kLost);
 }
 
