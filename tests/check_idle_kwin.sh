@@ -10,7 +10,8 @@
 # passed; a key ends it, the next idle period brings it back, pointer travel
 # ends that one; a window holding an idle inhibitor keeps it away; kill -9 of
 # the watcher leaves no saver; SIGTERM ends watcher and saver with status 0;
-# the compositor killed ends the watcher with status 1.
+# KWin's screen locker ends the saver and keeps it away; the compositor
+# killed ends the watcher with status 1.
 #
 # Run as root, KWin and every client run as "nobody". Exit status 77 (a skip)
 # only where KWin cannot start at all.
@@ -96,6 +97,21 @@ wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
 [ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
 alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
 grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+
+# KWin's own screen locker: locking ends the saver, and idle under the lock
+# screen starts none (there is no password to unlock it again here).
+watch "$work/lock.log"
+wait_seen "the saver starts" 1
+pid=$(saver)
+as "$wl" dbus-send --session --type=method_call --dest=org.freedesktop.ScreenSaver \
+  /ScreenSaver org.freedesktop.ScreenSaver.Lock
+wait_seen "the session locked; the saver ends" 1
+wait_gone "$pid" 8 || fail "the saver outlives the session's lock"
+as "$wl" "$helper" key
+wait_seen "but the session is locked" 1 5
+[ "$(seen "the saver starts")" -eq 1 ] || fail "a saver started under the lock screen"
+kill -TERM "$watcher"
+wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
 
 # The compositor killed: the watcher ends, soon, with status 1 and one line.
 watch "$work/killed.log"
