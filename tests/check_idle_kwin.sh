@@ -81,22 +81,13 @@ wait_uncovered
 idle_cycle "ext-idle-notify-v1" "$helper" key
 
 # kill -9 of the watcher takes its saver along.
-wait_covered
-pid=$(saver)
-disown "$watcher"
-kill -KILL "$watcher"
-wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+kill_watcher
 wait_uncovered
 
 # SIGTERM ends the watcher and its saver, in order, with status 0.
 watch "$work/term.log"
 wait_seen "view 1: OpenGL set up" 1
-pid=$(saver)
-kill -TERM "$watcher"
-wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
-[ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
-alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
-grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+end_watcher
 
 # KWin's own screen locker: locking ends the saver, and idle under the lock
 # screen starts none (there is no password to unlock it again here).

@@ -76,22 +76,13 @@ as "$wl" "$glymmer" --idle --after 2 >"$work/second.log" 2>&1 || status=$?
   fail "a second watcher was not refused (status $status): $(cat "$work/second.log")"
 
 # kill -9 of the watcher takes its saver along.
-wait_covered
-pid=$(saver)
-disown "$watcher"
-kill -KILL "$watcher"
-wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+kill_watcher
 wait_uncovered
 
 # SIGTERM ends the watcher and its saver, in order, with status 0.
 watch "$work/term.log"
 wait_seen "view 1: OpenGL set up" 1
-pid=$(saver)
-kill -TERM "$watcher"
-wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
-[ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
-alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
-grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+end_watcher
 
 # A saver that cannot start (here: sent to an X server there is none of) is
 # said once, and tried again only after the user has been back.

@@ -93,11 +93,7 @@ status=0
   fail "a second watcher was not refused (status $status): $(cat "$work/second.log")"
 
 # kill -9 of the watcher takes its saver along.
-wait_covered
-pid=$(saver)
-disown "$watcher"
-kill -KILL "$watcher"
-wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+kill_watcher
 wait_uncovered 0.9
 
 # SIGTERM ends the watcher and its saver, in order, with status 0. The
@@ -105,12 +101,7 @@ wait_uncovered 0.9
 watch "$work/term.log" --glyphs 2000
 wait_seen "view 1: OpenGL set up" 1
 grep -q "view 1: settings: glyphs 2000," "$log" || fail "the saver did not get the watcher's settings"
-pid=$(saver)
-kill -TERM "$watcher"
-wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
-[ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
-alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
-grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+end_watcher
 
 # Beside a running xscreensaver daemon the watcher is refused: two savers
 # would fight.

@@ -111,3 +111,26 @@ idle_cycle() {
   kill "$inhibitor"
   wait_seen "the saver starts" 3
 }
+
+# kill_watcher: with the saver covering the screen, kill -9 of the watcher
+# takes the saver along.
+kill_watcher() {
+  local pid
+  wait_covered
+  pid=$(saver)
+  disown "$watcher"
+  kill -KILL "$watcher"
+  wait_gone "$pid" 8 || fail "the saver outlives its watcher killed with -9"
+}
+
+# end_watcher: with a saver up, SIGTERM ends the watcher with status 0, and
+# its saver in order.
+end_watcher() {
+  local pid
+  pid=$(saver)
+  kill -TERM "$watcher"
+  wait_end "$watcher" 10 || fail "SIGTERM does not end the watcher"
+  [ "$status" -eq 0 ] || fail "SIGTERM ended the watcher with status $status"
+  alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
+  grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
+}
