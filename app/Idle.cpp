@@ -7,6 +7,7 @@
 #include "Engine.h"
 
 #include "StartUp.h"
+#include "platform/Bundle.h"
 #include "platform/IdleLoop.h"
 #include "platform/IdleSource.h"
 #include "platform/dbus/GnomeIdle.h"
@@ -46,7 +47,7 @@ class Watcher {
 public:
   Watcher(const Options& o, IdleLoop& l, IdleSource& s, unsigned delayMs)
       : options(o), loop(l), source(s), delay(delayMs) {
-    program = OwnProgramPath();
+    program = OwnExecutable();
     saverMode = source.OffersSaverLayer() ? "--saver" : "--fullscreen";
   }
 

@@ -2,6 +2,7 @@
 
 #include "StartUp.h"
 
+#include "platform/Bundle.h"
 #include "platform/IdleLoop.h"
 #include "platform/ScreenSaverDefaults.h"
 
@@ -127,7 +128,7 @@ bool ApplyStartUpNow(bool on) {
   }
   if (fd >= 0) close(fd);
   if (!on) return true;
-  std::string program = OwnProgramPath();
+  std::string program = OwnExecutable();
   if (program.empty()) return false;
   pid_t child = fork();
   if (child < 0) return false;

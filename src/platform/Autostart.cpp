@@ -1,6 +1,7 @@
 // Autostart: the XDG autostart entry, written with GLib.
 
 #include "platform/Autostart.h"
+#include "platform/Bundle.h"
 
 #include "platform/ScreenSaverDefaults.h"
 
@@ -14,13 +15,6 @@
 #include <vector>
 
 namespace {
-
-std::string OwnExecutable() {
-  std::vector<char> buffer(4096);
-  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return std::string();
-  return std::string(buffer.data(), static_cast<size_t>(n));
-}
 
 std::string Canonical(const std::string& path) {
   char* resolved = realpath(path.c_str(), nullptr);

@@ -37,19 +37,29 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The executable's path as the kernel knows it (links resolved), or "".
+}  // namespace
+
 std::string OwnExecutable() {
   std::vector<char> buffer(4096);
+  std::string path;
   for (;;) {
     ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < buffer.size()) {
+      path.assign(buffer.data(), static_cast<size_t>(n));
+      break;
+    }
     if (buffer.size() >= (size_t{1} << 20)) return std::string();
     buffer.resize(buffer.size() * 2);
   }
+  // A program replaced while it runs (a package upgrade) is started anew
+  // from its new file.
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() &&
+      path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+    path.resize(path.size() - deleted.size());
+  return path;
 }
-
-}  // namespace
 
 std::string Bundle::ResourceFolderForExecutable(const std::string& executablePath,
                                                 const std::string& buildTreeResources) {

@@ -39,3 +39,7 @@ public:
 private:
   std::string resources;
 };
+
+// This process's own program, links resolved, as the kernel knows it; for a
+// program replaced while it runs, its new file. Empty when it cannot be found.
+std::string OwnExecutable();

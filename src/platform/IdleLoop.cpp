@@ -129,17 +129,3 @@ void IdleLoop::Cancel(unsigned id) {
 void IdleLoop::Run() { g_main_loop_run(impl->loop); }
 
 void IdleLoop::Quit() { g_main_loop_quit(impl->loop); }
-
-std::string OwnProgramPath() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "";
-  std::string program(path, static_cast<size_t>(n));
-  // A program replaced while it runs (a package upgrade) is started anew
-  // from its new file.
-  const std::string deleted = " (deleted)";
-  if (program.size() > deleted.size() &&
-      program.compare(program.size() - deleted.size(), deleted.size(), deleted) == 0)
-    program.resize(program.size() - deleted.size());
-  return program;
-}

@@ -38,7 +38,3 @@ private:
   struct Impl;
   std::unique_ptr<Impl> impl;
 };
-
-// The path of this process's own program, for starting it again as a child;
-// empty when it cannot be found.
-std::string OwnProgramPath();
