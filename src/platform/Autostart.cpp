@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
