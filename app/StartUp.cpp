@@ -2,8 +2,8 @@
 
 #include "StartUp.h"
 
+#include "host/AppSettings.h"
 #include "platform/Bundle.h"
-#include "platform/IdleLoop.h"
 #include "platform/ScreenSaverDefaults.h"
 
 #include <fcntl.h>
@@ -36,11 +36,9 @@ int StoredIdleDelayMinutes() {
 
 bool StoreIdleDelayMinutes(int minutes, std::string* where) {
   ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kAppSettingsModuleName);
-  if (store) {
-    store->setInteger(InRange(minutes), kIdleDelayKey);
-    if (store->synchronize()) return true;
-  }
-  *where = store && !store->FilePath().empty() ? store->FilePath() : "the configuration folder";
+  if (store) store->setInteger(InRange(minutes), kIdleDelayKey);
+  if (SaveAppSettings(where)) return true;
+  if (where->empty()) *where = "the configuration folder";
   return false;
 }
 
