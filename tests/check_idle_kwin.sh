@@ -39,13 +39,6 @@ wayland_session 3000
 share_suppressions
 
 shot() { as "$wl" "$xshot" --kwin 2>/dev/null; }
-watch() {
-  log=$1
-  shift
-  run_as "$wl" "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
-  watcher=$!
-  pids+=("$watcher")
-}
 
 # KWin under a session bus of its own. Debian's kwin_wayland carries a file
 # capability that some containers refuse to run; a copy carries none.

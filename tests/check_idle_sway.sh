@@ -43,14 +43,6 @@ shot() {
   rm -f "$work/shots/out.png"
   as "$wl" grim -o HEADLESS-1 "$work/shots/out.png" 2>/dev/null && "$xshot" --file "$work/shots/out.png"
 }
-# watch LOG ARGS...: starts a watcher with a delay of 2 s; sets watcher.
-watch() {
-  log=$1
-  shift
-  run_as "$wl" "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
-  watcher=$!
-  pids+=("$watcher")
-}
 
 echo "output HEADLESS-1 resolution 320x240" >"$work/main.conf"
 chmod 644 "$work/main.conf"

@@ -39,13 +39,6 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
 unset WAYLAND_DISPLAY
 
 shot() { "$xshot"; }
-watch() {
-  log=$1
-  shift
-  "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
-  watcher=$!
-  pids+=("$watcher")
-}
 
 # A session that offers nothing to watch is told what was looked for.
 status=0

@@ -4,6 +4,21 @@
 # the watcher's log, and defines `fail MESSAGE` and `shot` (a glymmer-xshot
 # line for the whole screen).
 
+# watch LOG ARGS...: starts `glymmer --idle` with a delay of 2 s and ARGS,
+# its --verbose lines going to LOG (which becomes `log`); on a Wayland
+# session (`wl` set) as the session's user. Sets watcher.
+watch() {
+  log=$1
+  shift
+  if [ -n "${wl:-}" ]; then
+    run_as "$wl" "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
+  else
+    "$glymmer" --idle --after 2 --verbose "$@" >"$log" 2>&1 &
+  fi
+  watcher=$!
+  pids+=("$watcher")
+}
+
 # seen TEXT: how many lines of the log say TEXT.
 seen() { grep -c -- "$1" "$log" 2>/dev/null || true; }
 
