@@ -54,13 +54,7 @@ wait_uncovered 0.9
 # The saver comes once the delay has passed and covers the screen; a key
 # ends it.
 xdotool mousemove 10 10
-started=$EPOCHREALTIME
-watch "$work/watch.log"
-wait_seen "the saver starts" 1
-at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
-grep -q "MIT-SCREEN-SAVER; the saver (glymmer --fullscreen)" "$log" ||
-  fail "the watcher does not say its source and the full-screen saver"
-wait_covered
+saver_after_delay MIT-SCREEN-SAVER --fullscreen
 xdotool key shift
 wait_seen "the saver ended" 1
 wait_uncovered 0.9

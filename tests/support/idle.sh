@@ -95,6 +95,19 @@ share_suppressions() {
   fi
 }
 
+# saver_after_delay SOURCE MODE: a watcher started now (its log
+# $work/watch.log) shows its saver, `glymmer MODE`, no sooner than its delay
+# of 2 s, covering the screen, and names SOURCE.
+saver_after_delay() {
+  local started=$EPOCHREALTIME
+  watch "$work/watch.log"
+  wait_seen "the saver starts" 1
+  at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
+  grep -q "$1; the saver (glymmer $2)" "$log" ||
+    fail "the watcher does not say its source and its saver (glymmer $2)"
+  wait_covered
+}
+
 # idle_cycle SOURCE KEY...: a Wayland watcher started now (its log
 # $work/watch.log) shows the saver no sooner than its delay of 2 s, covering
 # the screen, and names SOURCE and the saver layer; KEY (a command run as the
@@ -102,15 +115,9 @@ share_suppressions() {
 # travel ends that one; a visible window holding an idle inhibitor keeps it
 # away until the window closes. Needs `watch`, `wl`, `helper`, `run_as`, `as`.
 idle_cycle() {
-  local source=$1 started inhibitor
+  local source=$1 inhibitor
   shift
-  started=$EPOCHREALTIME
-  watch "$work/watch.log"
-  wait_seen "the saver starts" 1
-  at_least "$(since "$started")" 1.9 || fail "the saver came $(since "$started") s after the start"
-  grep -q "$source; the saver (glymmer --saver)" "$log" ||
-    fail "the watcher does not say its source and the saver layer"
-  wait_covered
+  saver_after_delay "$source" --saver
   as "$wl" "$@"
   wait_seen "the saver ended" 1
   wait_uncovered
