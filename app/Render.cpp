@@ -103,7 +103,7 @@ int RunRender(const Options& o) {
     // gives the same frames, bit for bit, as it did before.
     if (view->ssMain && view->ssMain->effect) {
       view->ssMain->effect->waitForPictures = true;
-      view->ssMain->effect->drawGlyphByGlyph = true;
+      view->ssMain->effect->glyphDraw = MAINCODE::kGlyphDrawImmediate;
     }
     bool write = (every > 0 && i > 0 && i % every == 0) || chosen.count(i);
     if (write) {

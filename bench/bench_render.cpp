@@ -163,10 +163,13 @@ int main(int argc, char** argv) {
     return split;
   };
   const Split bare = bareDraw(true), prefilled = bareDraw(false);
+  const bool instanced = fx.glyphDraw == MAINCODE::kGlyphDrawInstanced;
   scene.Cleanup();
   std::printf("%d frames of %dx%d with %lld glyphs\n", frames, width, height,
               static_cast<long long>(settings.PIC_SIZE));
   std::printf("frames per second: %.1f\n", frames / total.wall);
+  std::printf("Draw sends the glyphs as %s\n",
+              instanced ? "instances (records read in place)" : "a vertex array filled each frame");
   std::printf("per frame, ms      wall     cpu\n");
   std::printf("  Move          %7.3f %7.3f\n", 1e3 * move.wall / frames, 1e3 * move.cpu / frames);
   std::printf("  Draw          %7.3f %7.3f\n", 1e3 * draw.wall / frames, 1e3 * draw.cpu / frames);

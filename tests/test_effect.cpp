@@ -1152,9 +1152,9 @@ TEST_F(EffectDraw, AnEmptyBatchStillRestoresBlendingAndDepthWrites) {
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
 }
 
-TEST_F(EffectDraw, ArraysDrawTheSameQuadsAsGlyphByGlyphImmediateMode) {
+TEST_F(EffectDraw, InstancesAndArraysDrawTheSameQuadsAsImmediateMode) {
   // Byte for byte against the quads sent one call per colour, texture
-  // coordinate and corner. Letters of uneven opacity overlap, so the order
+  // coordinate and corner, by each way Draw has. Letters of uneven opacity overlap, so the order
   // shows. (llvmpipe draws a quad by another path when the batch of vertices
   // it holds also holds one crossing the frame's edge, and immediate mode's
   // batches follow the history of its buffer; so the glyphs stay inside.)
@@ -1176,10 +1176,11 @@ TEST_F(EffectDraw, ArraysDrawTheSameQuadsAsGlyphByGlyphImmediateMode) {
     g.pos = MakePoint(g.pos.x * 0.3f, g.pos.y * 0.3f, -40.0f - static_cast<float>(i % 7) * 0.01f);
   }
   SetView(kWidth, kHeight);
-  auto draw = [&](bool arrays) {
+  auto draw = [&](MAINCODE::GlyphDraw way) {
     glClearColor(0.2f, 0.1f, 0.3f, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (arrays) {
+    if (way != MAINCODE::kGlyphDrawImmediate) {
+      fx.glyphDraw = way;
       fx.Draw();
     } else {
       const float h = fx.halfSize;
@@ -1205,14 +1206,24 @@ TEST_F(EffectDraw, ArraysDrawTheSameQuadsAsGlyphByGlyphImmediateMode) {
     }
     return Frame();
   };
-  const std::vector<unsigned char> immediate = draw(false), arrays = draw(true);
-  size_t differ = 0, lit = 0;
-  for (size_t i = 0; i < immediate.size(); ++i) {
-    differ += immediate[i] != arrays[i];
+  fx.Draw();
+  EXPECT_EQ(MAINCODE::kGlyphDrawInstanced, fx.glyphDraw) << "llvmpipe offers OpenGL 3.3 or later";
+  GLint program = -1, enabled = -1;
+  glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+  glGetVertexAttribiv(1, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &enabled);
+  EXPECT_EQ(0, program);
+  EXPECT_EQ(0, enabled);
+  const std::vector<unsigned char> immediate = draw(MAINCODE::kGlyphDrawImmediate);
+  size_t lit = 0;
+  for (size_t i = 0; i < immediate.size(); ++i)
     lit += immediate[i] != (i % 4 == 0 ? 51 : i % 4 == 1 ? 26 : i % 4 == 2 ? 77 : 255);
-  }
   EXPECT_GT(lit, immediate.size() / 8) << "the sheet covers much of the frame";
-  EXPECT_EQ(0u, differ) << "bytes that differ between the two ways";
+  for (MAINCODE::GlyphDraw way : {MAINCODE::kGlyphDrawInstanced, MAINCODE::kGlyphDrawArrays}) {
+    const std::vector<unsigned char> other = draw(way);
+    size_t differ = 0;
+    for (size_t i = 0; i < immediate.size(); ++i) differ += immediate[i] != other[i];
+    EXPECT_EQ(0u, differ) << "bytes that differ from immediate mode, way " << way;
+  }
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
 }
 
@@ -1223,8 +1234,12 @@ TEST_F(EffectDraw, CleanupDeletesTheFontTextureAndReleasesEverything) {
   SETTINGS s = SettingsFor(dir.Path(), 10);
   ASSERT_TRUE(fx.Setup(&s));
   fx.fontTexture = font;
+  fx.Draw();
+  const GLuint program = fx.glyphProgram;
+  ASSERT_TRUE(glIsProgram(program));
   fx.Cleanup();
   EXPECT_FALSE(glIsTexture(font));
+  EXPECT_FALSE(glIsProgram(program));
   EXPECT_EQ(nullptr, fx.glyphs);
   EXPECT_EQ(nullptr, fx.picColours);
   fx.Cleanup();  // twice is harmless

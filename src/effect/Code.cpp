@@ -5,7 +5,9 @@
 #include "maths/Misc.h"
 #include "pictures/Pics.h"
 
+#define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <cctype>
@@ -71,6 +73,58 @@ inline void Advance(GLYPH* g, const VECTOR3D& centre, float dt, float flight, fl
   g->colour.z += (g->goalColour.z - g->colour.z) * fade;
 }
 
+// The instanced draw: one instance a glyph, four corners an instance, in the
+// order immediate mode gives them. Only the vertex stage is programmed; the
+// texture still modulates the colour in GL's fixed fragment stage.
+enum GlyphAttribute : GLuint { kCorner, kCentre, kColour, kCell };
+const char kGlyphVertexShader[] = R"(#version 120
+attribute vec2 corner;  // (-1 or 1, -1 or 1): left or right, bottom or top
+attribute vec3 centre;  // the glyph's pos
+attribute vec3 colour;
+attribute vec4 cell;    // texLeft, texRight, texTop, texBottom
+uniform float halfSize;
+void main() {
+  gl_Position = gl_ModelViewProjectionMatrix * vec4(centre.xy + corner * halfSize, centre.z, 1.0);
+  gl_FrontColor = vec4(colour, 1.0);
+  gl_TexCoord[0] = vec4(corner.x < 0.0 ? cell.x : cell.y, corner.y > 0.0 ? cell.z : cell.w, 0.0, 1.0);
+}
+)";
+const GLfloat kCorners[8] = {-1, 1, 1, 1, 1, -1, -1, -1};
+
+// True when the current context is OpenGL 3.3 or later (instanced arrays).
+bool OffersInstancing() {
+  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  int major = 0, minor = 0;
+  if (!version || std::sscanf(version, "%d.%d", &major, &minor) != 2) return false;
+  return major > 3 || (major == 3 && minor >= 3);
+}
+
+// The linked program of kGlyphVertexShader with its half size set, or 0.
+GLuint MakeGlyphProgram(float halfSize) {
+  GLuint shader = glCreateShader(GL_VERTEX_SHADER);
+  const char* text = kGlyphVertexShader;
+  glShaderSource(shader, 1, &text, nullptr);
+  glCompileShader(shader);
+  GLuint program = glCreateProgram();
+  glAttachShader(program, shader);
+  glBindAttribLocation(program, kCorner, "corner");
+  glBindAttribLocation(program, kCentre, "centre");
+  glBindAttribLocation(program, kColour, "colour");
+  glBindAttribLocation(program, kCell, "cell");
+  glLinkProgram(program);
+  glDeleteShader(shader);  // goes with the program
+  GLint linked = GL_FALSE;
+  glGetProgramiv(program, GL_LINK_STATUS, &linked);
+  if (!linked) {
+    glDeleteProgram(program);
+    return 0;
+  }
+  glUseProgram(program);
+  glUniform1f(glGetUniformLocation(program, "halfSize"), halfSize);
+  glUseProgram(0);
+  return program;
+}
+
 }  // namespace
 
 MAINCODE::MAINCODE()
@@ -94,7 +148,8 @@ MAINCODE::MAINCODE()
       charType(0),
       builtInFirst(false),
       waitForPictures(false),
-      drawGlyphByGlyph(false),
+      glyphDraw(kGlyphDrawChoose),
+      glyphProgram(0),
       letterDraws(nullptr),
       loadAttempt(0),
       wholeLibrary(false),
@@ -522,12 +577,30 @@ void MAINCODE::Move(float elapsed) {
   }
 }
 
+void MAINCODE::ChooseGlyphDraw() {
+  glyphDraw = kGlyphDrawArrays;
+  if (!OffersInstancing()) return;
+  glyphProgram = MakeGlyphProgram(halfSize);
+  if (glyphProgram != 0) glyphDraw = kGlyphDrawInstanced;
+}
+
 void MAINCODE::Draw() {
-  const float h = halfSize;
   glBindTexture(GL_TEXTURE_2D, fontTexture);
   glEnable(GL_BLEND);
   glDepthMask(GL_FALSE);
-  if (drawGlyphByGlyph) {
+  if (glyphs && glyphCount > 0) {
+    if (glyphDraw == kGlyphDrawChoose) ChooseGlyphDraw();
+    if (glyphDraw == kGlyphDrawInstanced && glyphProgram == 0) glyphDraw = kGlyphDrawArrays;
+    if (glyphDraw == kGlyphDrawInstanced) DrawInstanced();
+    else if (glyphDraw == kGlyphDrawArrays && quadVertices) DrawArrays();
+    if (glyphDraw != kGlyphDrawImmediate) {
+      // Arrays leave GL's current colour undefined.
+      const VECTOR3D& last = glyphs[glyphCount - 1].colour;
+      glColor4f(last.x, last.y, last.z, 1.0f);
+    }
+  }
+  if (glyphDraw == kGlyphDrawImmediate) {
+    const float h = halfSize;
     glBegin(GL_QUADS);
     for (const GLYPH *g = glyphs, *end = glyphs + glyphCount; glyphs && g != end; ++g) {
       const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
@@ -542,46 +615,67 @@ void MAINCODE::Draw() {
       glVertex3f(x - h, y - h, z);
     }
     glEnd();
-  } else if (glyphs && quadVertices && glyphCount > 0) {
-    // The corners of every glyph's quad go into one array (kQuadFloats
-    // each) and to GL in one call per batch, rather than nine calls a glyph.
-    // A client array: Mesa's software and no-op drivers take it as it is,
-    // where a streamed buffer object costs them a copy or a mapping more.
-    glInterleavedArrays(GL_T2F_C3F_V3F, 0, quadVertices);
-    for (int64_t first = 0; first < glyphCount; first += kDrawBatch) {
-      const int64_t count = std::min(glyphCount - first, kDrawBatch);
-      float* v = quadVertices;
-      for (const GLYPH *g = glyphs + first, *end = g + count; g != end; ++g, v += kQuadFloats) {
-        const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
-        const float r = g->colour.x, gr = g->colour.y, b = g->colour.z;
-        const float left = x - h, right = x + h, top = y + h, bottom = y - h;
-        const float s[4] = {g->texLeft, g->texRight, g->texRight, g->texLeft};
-        const float t[4] = {g->texTop, g->texTop, g->texBottom, g->texBottom};
-        const float px[4] = {left, right, right, left};
-        const float py[4] = {top, top, bottom, bottom};
-        for (int k = 0; k < 4; ++k) {
-          float* corner = v + 8 * k;
-          corner[0] = s[k];
-          corner[1] = t[k];
-          corner[2] = r;
-          corner[3] = gr;
-          corner[4] = b;
-          corner[5] = px[k];
-          corner[6] = py[k];
-          corner[7] = z;
-        }
-      }
-      glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(count * 4));
-    }
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    // The colour arrays leave GL's current colour undefined.
-    const VECTOR3D& last = glyphs[glyphCount - 1].colour;
-    glColor4f(last.x, last.y, last.z, 1.0f);
   }
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
+}
+
+// Nothing is copied or filled: GL reads the records where Move left them.
+void MAINCODE::DrawInstanced() {
+  const GLsizei stride = sizeof(GLYPH);
+  glUseProgram(glyphProgram);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glVertexAttribPointer(kCorner, 2, GL_FLOAT, GL_FALSE, 0, kCorners);
+  glVertexAttribPointer(kCentre, 3, GL_FLOAT, GL_FALSE, stride, &glyphs->pos);
+  glVertexAttribPointer(kColour, 3, GL_FLOAT, GL_FALSE, stride, &glyphs->colour);
+  glVertexAttribPointer(kCell, 4, GL_FLOAT, GL_FALSE, stride, &glyphs->texLeft);
+  for (GLuint a : {kCorner, kCentre, kColour, kCell}) {
+    glVertexAttribDivisor(a, a == kCorner ? 0 : 1);
+    glEnableVertexAttribArray(a);
+  }
+  glDrawArraysInstanced(GL_QUADS, 0, 4, static_cast<GLsizei>(glyphCount));
+  for (GLuint a : {kCorner, kCentre, kColour, kCell}) {
+    glVertexAttribDivisor(a, 0);
+    glDisableVertexAttribArray(a);
+  }
+  glUseProgram(0);
+}
+
+// The corners of every glyph's quad go into one array (kQuadFloats each) and
+// to GL in one call per batch, rather than nine calls a glyph. A client
+// array: Mesa's software and no-op drivers take it as it is, where a
+// streamed buffer object costs them a copy or a mapping more.
+void MAINCODE::DrawArrays() {
+  const float h = halfSize;
+  glInterleavedArrays(GL_T2F_C3F_V3F, 0, quadVertices);
+  for (int64_t first = 0; first < glyphCount; first += kDrawBatch) {
+    const int64_t count = std::min(glyphCount - first, kDrawBatch);
+    float* v = quadVertices;
+    for (const GLYPH *g = glyphs + first, *end = g + count; g != end; ++g, v += kQuadFloats) {
+      const float x = g->pos.x, y = g->pos.y, z = g->pos.z;
+      const float r = g->colour.x, gr = g->colour.y, b = g->colour.z;
+      const float left = x - h, right = x + h, top = y + h, bottom = y - h;
+      const float s[4] = {g->texLeft, g->texRight, g->texRight, g->texLeft};
+      const float t[4] = {g->texTop, g->texTop, g->texBottom, g->texBottom};
+      const float px[4] = {left, right, right, left};
+      const float py[4] = {top, top, bottom, bottom};
+      for (int k = 0; k < 4; ++k) {
+        float* corner = v + 8 * k;
+        corner[0] = s[k];
+        corner[1] = t[k];
+        corner[2] = r;
+        corner[3] = gr;
+        corner[4] = b;
+        corner[5] = px[k];
+        corner[6] = py[k];
+        corner[7] = z;
+      }
+    }
+    glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(count * 4));
+  }
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_COLOR_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 void MAINCODE::Cleanup() {
@@ -591,4 +685,7 @@ void MAINCODE::Cleanup() {
   ReleaseArrays();
   if (fontTexture != 0) glDeleteTextures(1, &fontTexture);
   fontTexture = 0;
+  if (glyphProgram != 0) glDeleteProgram(glyphProgram);
+  glyphProgram = 0;
+  if (glyphDraw == kGlyphDrawInstanced) glyphDraw = kGlyphDrawChoose;
 }

@@ -79,13 +79,19 @@ public:
   // gives way to it. With waitForPictures set (a headless render, where a
   // seed must always give the same frames) the phase change waits instead.
   bool waitForPictures;
-  // With drawGlyphByGlyph set (a headless render, whose frames must equal
-  // those of earlier versions bit for bit) Draw sends each glyph's quad in
-  // immediate mode, nine GL calls a glyph, as it always did. Otherwise the
-  // same quads go from one array at a fraction of the CPU, but llvmpipe then
-  // batches them otherwise and, in a frame where a glyph crosses the edge,
-  // may round a pixel or two by one level.
-  bool drawGlyphByGlyph;
+  // How Draw sends the quads. kGlyphDrawChoose (the default) lets the first
+  // Draw choose by what the context offers: kGlyphDrawInstanced, where it has
+  // OpenGL 3.3, reads each glyph's position, colour and letter cell straight
+  // from the glyph records, one instance of four corners a glyph, placed by a
+  // small vertex shader; elsewhere kGlyphDrawArrays fills a vertex array with
+  // every corner. kGlyphDrawImmediate (a headless render, whose frames must
+  // equal those of earlier versions bit for bit) sends each quad in immediate
+  // mode, nine GL calls a glyph, as it always did. The other two draw the
+  // same pixels on llvmpipe, but it batches them otherwise and, in a frame
+  // where a glyph crosses the edge, may round a pixel or two by one level.
+  enum GlyphDraw { kGlyphDrawChoose, kGlyphDrawInstanced, kGlyphDrawArrays, kGlyphDrawImmediate };
+  GlyphDraw glyphDraw;
+  unsigned int glyphProgram;  // the instanced draw's shader program; owned
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
@@ -136,15 +142,15 @@ public:
   // and, with the whole library, to start or let go of a listing.
   void Move(float elapsed);
 
-  // Draws every glyph as a textured quad bound to fontTexture, from a vertex
-  // array, in glyph order. Leaves blending off, depth writes on and no client
-  // array enabled; the current colour is the last glyph's. Needs the GL
-  // context current.
+  // Draws every glyph as a textured quad bound to fontTexture, in glyph order
+  // (see glyphDraw). Leaves blending off, depth writes on, no program in use
+  // and no array enabled; the current colour is the last glyph's. Needs the
+  // GL context current.
   void Draw();
 
   // Stops a picture decode, releases the arrays and deletes the GL texture
-  // fontTexture (the context must be current when fontTexture is not 0). Safe
-  // to call more than once.
+  // fontTexture and the glyph program (the context must be current when
+  // either is not 0). Safe to call more than once.
   void Cleanup();
 
   // Gives glyph g a random letter of picName's first nameLen characters.
@@ -167,4 +173,7 @@ private:
   void SetLetter(GLYPH* g, int draw) const;
   void Relabel();
   void ReleaseArrays();
+  void ChooseGlyphDraw();
+  void DrawInstanced();
+  void DrawArrays();
 };
