@@ -3,9 +3,11 @@
 // overlay; then, for comparison, bare vertex-array draws of the same glyphs.
 // Wall times include glFinish, so the renderer's own threads count.
 // With --noop, Mesa's no-op driver (GALLIUM_NOOP) draws nothing, so only the
-// CPU cost of the GL calls that any driver pays remains.
+// CPU cost of the GL calls that any driver pays remains. With --paced each
+// frame starts 1/60 s after the last, as on a display, where the caches have
+// gone cold in between: Move then costs far more than back to back.
 //
-//   bench_render [SECONDS] [--noop] [--size WxH]
+//   bench_render [SECONDS] [--noop] [--paced] [--size WxH]
 
 #include "effect/Code.h"
 #include "host/Settings.h"
@@ -16,6 +18,7 @@
 #include <GL/glu.h>
 
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,15 +47,18 @@ struct Split {
 int main(int argc, char** argv) {
   int width = 1920, height = 1080;
   double fps = 30, seconds = 10;
+  bool paced = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--noop") == 0) {
       setenv("GALLIUM_NOOP", "1", 1);
+    } else if (std::strcmp(argv[i], "--paced") == 0) {
+      paced = true;
     } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
       if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) return 2;
     } else if (std::atof(argv[i]) > 0) {
       seconds = std::atof(argv[i]);
     } else {
-      std::fprintf(stderr, "usage: bench_render [SECONDS] [--noop] [--size WxH]\n");
+      std::fprintf(stderr, "usage: bench_render [SECONDS] [--noop] [--paced] [--size WxH]\n");
       return 2;
     }
   }
@@ -83,7 +89,13 @@ int main(int argc, char** argv) {
   };
   Split move, draw, overlay, total;
   const int frames = static_cast<int>(seconds * fps);
+  double due = Now(CLOCK_MONOTONIC);
   for (int i = 0; i < frames; ++i) {
+    if (paced) {
+      due += 1.0 / 60;
+      const double wait = due - Now(CLOCK_MONOTONIC);
+      if (wait > 0) usleep(static_cast<useconds_t>(wait * 1e6));
+    }
     double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
     scene.Update(1 / fps);
     Perspective();
