@@ -31,7 +31,8 @@ struct GLYPH {
 // 80 bytes a glyph).
 constexpr int64_t kMaxGlyphs = 10000000;
 
-// Glyphs Draw sends in one call (8 MiB of vertices): any usual count goes in
+// Glyphs Draw sends in one call from its vertex array (8 MiB of vertices),
+// where the context cannot draw instances: any usual count goes in
 // one, as immediate mode sent them in few large batches, so that the software
 // renderer, which draws a rectangle one way or another by what else its batch
 // holds, draws them alike. And the floats of one glyph's quad in Draw's
