@@ -1153,11 +1153,12 @@ TEST_F(EffectDraw, AnEmptyBatchStillRestoresBlendingAndDepthWrites) {
 }
 
 TEST_F(EffectDraw, InstancesAndArraysDrawTheSameQuadsAsImmediateMode) {
-  // Byte for byte against the quads sent one call per colour, texture
-  // coordinate and corner, by each way Draw has. Letters of uneven opacity overlap, so the order
-  // shows. (llvmpipe draws a quad by another path when the batch of vertices
-  // it holds also holds one crossing the frame's edge, and immediate mode's
-  // batches follow the history of its buffer; so the glyphs stay inside.)
+  // Byte for byte, each way Draw has, against the quads sent one call per
+  // colour, texture coordinate and corner. Letters of uneven opacity
+  // overlap, so the order shows. (llvmpipe draws a quad by another path when
+  // the batch of vertices it holds also holds one crossing the frame's edge,
+  // and immediate mode's batches follow the history of its buffer; so the
+  // glyphs stay inside.)
   GLuint font = MakeFont([](int index, int x, int y, unsigned char* t) {
     t[0] = static_cast<unsigned char>(255 - index);
     t[1] = t[2] = 255;
