@@ -560,8 +560,14 @@ TEST_F(OnScreenTest, FullScreenWithoutTheRuleAnimatesEveryMonitorAndAKeyEndsIt) 
   StoreSettings(false, 1500);
   StartGlymmer({"-fullscreen", "-verbose"});
   ASSERT_TRUE(WaitForText(Log(), "view 2:", 10)) << LogText();
-  Shot shot = WaitForLight(0, 0.02, 0, 0, 160, 240);
-  shot = WaitForLight(0, 0.02, 160, 0, 320, 240);
+  // One screenshot with both lit: while the letters fly in from their deep
+  // cloud, a monitor's share of them can dip under the mark for a frame.
+  Shot shot;
+  for (double waited = 0; waited < 10; waited += 0.1) {
+    shot = WaitForLight(0, 0.02, 0, 0, 160, 240);
+    if (shot.Lit(160, 0, 320, 240) > 0.02 && shot.Lit(0, 0, 160, 240) > 0.02) break;
+    Nap(0.1);
+  }
   EXPECT_GT(shot.Lit(0, 0, 160, 240), 0.02);
   EXPECT_GT(shot.Lit(160, 0, 320, 240), 0.02);
   EXPECT_EQ(std::string::npos, LogText().find("stays black"));
