@@ -169,6 +169,10 @@ private:
   bool quit = false;
   bool lost = false;  // the display went away under the views
   bool pointerKnown = false;
+  // Outputs came or went: the main role is settled once the events in hand
+  // are all handled. A screen is let go as its output goes, before the event
+  // that removes the view on it, so no view's screen is read in between.
+  bool outputsChanged = false;
   int pointerX = 0, pointerY = 0;
   int nextNumber = 1;
   double startTime = 0;
@@ -532,7 +536,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             if (!OpenOutputView(output))
               std::fprintf(stderr, "glymmer: no view on the new output %s\n", output.name.c_str());
           }
-      if (followsOutputs) FollowMain();
+      if (followsOutputs) outputsChanged = true;
       break;
     case WindowEvent::kOutputRemoved:
       pointerKnown = false;
@@ -544,7 +548,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
             RemoveView(each.get());
             break;
           }
-      if (followsOutputs) FollowMain();
+      if (followsOutputs) outputsChanged = true;
       break;
     case WindowEvent::kLost:
       lost = true;
@@ -562,6 +566,10 @@ void OnScreenEngine::Loop() {
     WindowEvent e;
     while (!quit && display->NextEvent(&e)) Handle(e);
     if (quit || gStopSignal) break;
+    if (outputsChanged) {
+      outputsChanged = false;
+      FollowMain();
+    }
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;
     double next = std::min(end, now + kLongestWait);
