@@ -564,7 +564,7 @@ TEST_F(OnScreenTest, FullScreenWithoutTheRuleAnimatesEveryMonitorAndAKeyEndsIt) 
   // cloud, a monitor's share of them can dip under the mark for a frame.
   Shot shot;
   for (double waited = 0; waited < 10; waited += 0.1) {
-    shot = WaitForLight(0, 0.02, 0, 0, 160, 240);
+    shot = WaitForLight(0, 0.02, 0, 0, 160, 240, 0.1);
     if (shot.Lit(160, 0, 320, 240) > 0.02 && shot.Lit(0, 0, 160, 240) > 0.02) break;
     Nap(0.1);
   }
