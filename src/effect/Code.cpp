@@ -99,8 +99,8 @@ bool OffersInstancing() {
   return major > 3 || (major == 3 && minor >= 3);
 }
 
-// The linked program of kGlyphVertexShader with its half size set, or 0.
-GLuint MakeGlyphProgram(float halfSize) {
+// The linked program of kGlyphVertexShader, or 0.
+GLuint MakeGlyphProgram() {
   GLuint shader = glCreateShader(GL_VERTEX_SHADER);
   const char* text = kGlyphVertexShader;
   glShaderSource(shader, 1, &text, nullptr);
@@ -119,9 +119,6 @@ GLuint MakeGlyphProgram(float halfSize) {
     glDeleteProgram(program);
     return 0;
   }
-  glUseProgram(program);
-  glUniform1f(glGetUniformLocation(program, "halfSize"), halfSize);
-  glUseProgram(0);
   return program;
 }
 
@@ -150,6 +147,7 @@ MAINCODE::MAINCODE()
       waitForPictures(false),
       glyphDraw(kGlyphDrawChoose),
       glyphProgram(0),
+      glyphHalfSizeAt(-1),
       letterDraws(nullptr),
       loadAttempt(0),
       wholeLibrary(false),
@@ -580,8 +578,10 @@ void MAINCODE::Move(float elapsed) {
 void MAINCODE::ChooseGlyphDraw() {
   glyphDraw = kGlyphDrawArrays;
   if (!OffersInstancing()) return;
-  glyphProgram = MakeGlyphProgram(halfSize);
-  if (glyphProgram != 0) glyphDraw = kGlyphDrawInstanced;
+  glyphProgram = MakeGlyphProgram();
+  if (glyphProgram == 0) return;
+  glyphHalfSizeAt = glGetUniformLocation(glyphProgram, "halfSize");
+  glyphDraw = kGlyphDrawInstanced;
 }
 
 void MAINCODE::Draw() {
@@ -624,6 +624,7 @@ void MAINCODE::Draw() {
 void MAINCODE::DrawInstanced() {
   const GLsizei stride = sizeof(GLYPH);
   glUseProgram(glyphProgram);
+  glUniform1f(glyphHalfSizeAt, halfSize);  // a later Setup may change the size
   glBindBuffer(GL_ARRAY_BUFFER, 0);
   glVertexAttribPointer(kCorner, 2, GL_FLOAT, GL_FALSE, 0, kCorners);
   glVertexAttribPointer(kCentre, 3, GL_FLOAT, GL_FALSE, stride, &glyphs->pos);

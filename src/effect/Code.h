@@ -93,6 +93,7 @@ public:
   enum GlyphDraw { kGlyphDrawChoose, kGlyphDrawInstanced, kGlyphDrawArrays, kGlyphDrawImmediate };
   GlyphDraw glyphDraw;
   unsigned int glyphProgram;  // the instanced draw's shader program; owned
+  int glyphHalfSizeAt;        // its halfSize uniform, set at each draw from halfSize
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
