@@ -111,8 +111,6 @@ public:
   // Destroys a surface made by OpenSurface (a foreign window is only let go)
   // and clears `window`. Its view must be destroyed first.
   virtual void CloseSurface(NSWindow* window) = 0;
-  // The surface's drawable size in pixels now. False when it is gone.
-  virtual bool SurfaceSize(const NSWindow& window, NSSize* size) = 0;
   // Whether the window is a screen-saver settings dialog's preview pane
   // (xscreensaver's), whose view is drawn as the preview.
   virtual bool InPreviewPane(const NSWindow& window) = 0;

@@ -198,16 +198,6 @@ void WaylandSystem::CloseSurface(NSWindow* window) {
   window->nativeSurface = nullptr;
 }
 
-bool WaylandSystem::SurfaceSize(const NSWindow& window, NSSize* size) {
-  Surface* s = FindSurface(window.nativeWindow);
-  if (!s) return false;
-  int width = 0, height = 0;
-  BufferSize(s, &width, &height);
-  size->width = width;
-  size->height = height;
-  return true;
-}
-
 std::string WaylandSystem::Describe(const NSWindow& window) {
   std::string text = "surface " + std::to_string(window.nativeWindow);
   Surface* s = FindSurface(window.nativeWindow);

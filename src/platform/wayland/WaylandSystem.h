@@ -140,7 +140,6 @@ public:
   bool ClaimSaver() override;
   bool OpenSurface(const SurfaceRequest& request, NSWindow* window, NSSize* size) override;
   void CloseSurface(NSWindow* window) override;
-  bool SurfaceSize(const NSWindow& window, NSSize* size) override;
   bool InPreviewPane(const NSWindow&) override { return false; }  // no foreign windows
   std::string Describe(const NSWindow& window) override;
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface

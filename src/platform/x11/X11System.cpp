@@ -78,10 +78,6 @@ public:
 
   void CloseSurface(NSWindow* window) override { x.CloseWindow(window); }
 
-  bool SurfaceSize(const NSWindow& window, NSSize* size) override {
-    return x.WindowSize(window, size);
-  }
-
   bool InPreviewPane(const NSWindow& window) override {
     return x.InSettingsPreview(window.nativeWindow);
   }
