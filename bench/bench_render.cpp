@@ -10,8 +10,10 @@
 //
 //   bench_render [SECONDS] [--noop] [--paced] [--size WxH]
 
+#include "BenchSupport.h"
 #include "effect/Code.h"
 #include "host/Settings.h"
+#include "platform/Clock.h"
 #include "platform/gl/HeadlessGL.h"
 #include "scene/SSMain.h"
 
@@ -19,7 +21,6 @@
 #include <GL/glu.h>
 
 #include <time.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,12 +93,11 @@ int main(int argc, char** argv) {
   auto Pace = [paced](double* due) {
     if (!paced) return;
     *due += 1.0 / 60;
-    const double wait = *due - Now(CLOCK_MONOTONIC);
-    if (wait > 0) usleep(static_cast<useconds_t>(wait * 1e6));
+    SleepUntil(*due);
   };
   Split move, draw, overlay, total;
   const int frames = static_cast<int>(seconds * fps);
-  double due = Now(CLOCK_MONOTONIC);
+  double due = CFAbsoluteTimeGetCurrent();
   for (int i = 0; i < frames; ++i) {
     Pace(&due);
     double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
   // every record, cannot fall below it.
   std::vector<GLYPH> records(fx.glyphs, fx.glyphs + fx.glyphCount);
   Split creep;
-  due = Now(CLOCK_MONOTONIC);
+  due = CFAbsoluteTimeGetCurrent();
   for (int i = 0; i < frames; ++i) {
     Pace(&due);
     double w1 = Now(CLOCK_MONOTONIC), c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
