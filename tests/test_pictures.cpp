@@ -1027,6 +1027,26 @@ TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
   ASSERT_TRUE(missing.Build(dir.File("nowhere").c_str(), kLibraryLimits, nullptr, false));
   EXPECT_EQ(0, missing.Count());
   EXPECT_EQ(1, missing.unreadable);
+  LibraryIndex unnamed;  // an empty folder setting names no folder, not "/"
+  ASSERT_TRUE(unnamed.Build("", kLibraryLimits, nullptr, false));
+  EXPECT_EQ(0, unnamed.Count());
+}
+
+TEST(PhotoLibrary, AFolderMissingAtFirstIsListedAgainWhenAChoiceFindsNothing) {
+  TempDir dir;
+  const std::string top = dir.File("drive");
+  SETTINGS settings = LibrarySettings(top);
+  MAINCODE effect;
+  ASSERT_TRUE(effect.Setup(&settings));
+  effect.library.WaitForListing();
+  ASSERT_EQ(0, effect.library.Count());
+  ASSERT_EQ(0, mkdir(top.c_str(), 0755));  // the drive is mounted
+  dir.Write("drive/found.png", RgbPng(1, {kGreen}));
+  EXPECT_FALSE(effect.LoadPic());
+  effect.library.WaitForListing();
+  ASSERT_TRUE(effect.LoadPic());
+  EXPECT_STREQ("found", effect.picName);
+  effect.Cleanup();
 }
 
 TEST(PhotoLibrary, DrawsEveryPictureOfTheLibraryAlikeHoweverTheFoldersAreFilled) {

@@ -281,8 +281,11 @@ MAINCODE::Choice MAINCODE::ChooseFile() {
   if (!library.Listed()) return kNotListed;
   const int count = library.Count();
   const char* name = nullptr;
-  if (count <= 0 || !library.PathOf(Roll(count), loadPath, sizeof(loadPath), &name))
+  if (count <= 0) {
+    library.FoundNothing();
     return kNoPicture;
+  }
+  if (!library.PathOf(Roll(count), loadPath, sizeof(loadPath), &name)) return kNoPicture;
   std::snprintf(loadName, sizeof(loadName), "%s", name);
   loadFromLibrary = true;
   awaitingLibrary = false;

@@ -223,7 +223,7 @@ bool LibraryIndex::Shrink() {
 bool LibraryIndex::Build(const char* top, const LibraryLimits& limits,
                          const std::atomic<bool>* stop, bool watch) {
   Cleanup();
-  if (!top) return true;
+  if (!top || !top[0]) return true;  // no folder named: no pictures, not the whole disk
   if (watch) watcher.Setup();
 
   // The path of the folder being read, for the watch, the lines said and
@@ -509,6 +509,10 @@ void PictureLibrary::Update(float seconds) {
     changePending = false;
     StartListing(nullptr);
   }
+}
+
+void PictureLibrary::FoundNothing() {
+  if (!worker.Busy()) StartListing(nullptr);
 }
 
 void PictureLibrary::PictureFailed(const char* path) {

@@ -135,6 +135,10 @@ public:
   // the library is listed again. The check and the listing run on the
   // worker; nothing is done while a listing is under way.
   void PictureFailed(const char* path);
+  // A choice found no pictures: the folder may have been missing (a drive
+  // not yet mounted) or empty, so it is listed again on the worker, unless a
+  // listing is under way.
+  void FoundNothing();
   // Stops a listing under way and drops the index.
   void Cleanup();
 
