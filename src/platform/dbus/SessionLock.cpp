@@ -4,7 +4,6 @@
 
 #include "platform/dbus/Bus.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,19 +15,17 @@ namespace {
 constexpr const char* kLogind = "org.freedesktop.login1";
 
 // The object path of this process's logind session; "" when logind does not
-// know one.
+// know one. Without XDG_SESSION_ID logind's "auto" is this process's session,
+// or, for a process outside any (a systemd user service), the user's display
+// session.
 std::string LogindSession(GDBusConnection* system) {
   if (!dbus::NameHasOwner(system, kLogind)) return std::string();
   const char* id = std::getenv("XDG_SESSION_ID");
   std::string why;
-  GVariant* reply =
-      id && *id ? dbus::CallSync(system, kLogind, "/org/freedesktop/login1",
-                                 "org.freedesktop.login1.Manager", "GetSession",
-                                 g_variant_new("(s)", id), G_VARIANT_TYPE("(o)"), 5000, &why)
-                : dbus::CallSync(system, kLogind, "/org/freedesktop/login1",
-                                 "org.freedesktop.login1.Manager", "GetSessionByPID",
-                                 g_variant_new("(u)", static_cast<guint32>(getpid())),
-                                 G_VARIANT_TYPE("(o)"), 5000, &why);
+  GVariant* reply = dbus::CallSync(system, kLogind, "/org/freedesktop/login1",
+                                   "org.freedesktop.login1.Manager", "GetSession",
+                                   g_variant_new("(s)", id && *id ? id : "auto"),
+                                   G_VARIANT_TYPE("(o)"), 5000, &why);
   if (!reply) return std::string();
   const gchar* path = nullptr;
   g_variant_get(reply, "(&o)", &path);
