@@ -124,8 +124,11 @@ bool ApplyStartUpNow(bool on) {
     if (pid_t pid = LockHolder(fd)) kill(pid, SIGTERM);
     for (int i = 0; i < 80 && Held(fd); ++i) usleep(100 * 1000);
   }
+  // A watcher that holds on past the wait would refuse the new one unseen.
+  const bool stillHeld = fd >= 0 && Held(fd);
   if (fd >= 0) close(fd);
   if (!on) return true;
+  if (stillHeld) return false;
   std::string program = OwnExecutable();
   if (program.empty()) return false;
   pid_t child = fork();
