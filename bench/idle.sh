@@ -46,7 +46,8 @@ measure() {
     $(((t1 - t0) * 1000 / $(getconf CLK_TCK))) "$seconds" $((s1 - s0))
 }
 
-XDG_RUNTIME_DIR=$runtime XDG_CONFIG_HOME=$work/config DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus \
+env -u WAYLAND_DISPLAY XDG_RUNTIME_DIR=$runtime XDG_CONFIG_HOME=$work/config \
+  DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus \
   "$glymmer" --idle --after 86400 >"$work/x11.log" 2>&1 &
 x11=$!
 pids+=("$x11")

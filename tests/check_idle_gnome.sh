@@ -187,7 +187,7 @@ background=$(shot desktop)
 # saver_up SECONDS: until a full-screen saver runs under the watcher and
 # covers the screen; sets saver_pid.
 saver_up() {
-  local _ s
+  local _ s=""
   saver_pid=""
   for _ in $(seq $(($1 * 5))); do
     saver_pid=$(pgrep -P "$watcher_pid" -f -- '--fullscreen' | head -n 1 || true)
