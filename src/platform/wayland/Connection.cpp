@@ -364,8 +364,13 @@ bool WaylandSystem::ClaimSaver() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (!name || !*name) name = "wayland-0";
   // A display named by its socket's path gets that whole path, made a file
-  // name, so that compositors in different folders do not share a lock.
+  // name, so that compositors in different folders do not share a lock; a
+  // path into the runtime folder is the same display as its bare name.
   std::string lockName = name;
+  const std::string runtime = folder && *folder ? std::string(folder) + "/" : std::string();
+  if (!runtime.empty() && lockName.compare(0, runtime.size(), runtime) == 0 &&
+      lockName.find('/', runtime.size()) == std::string::npos)
+    lockName.erase(0, runtime.size());
   for (char& c : lockName)
     if (c == '/') c = '_';
   std::string path =
