@@ -217,10 +217,6 @@ void NSSwitch::setState(int state) {
 
 int NSSwitch::state() const { return gtk_switch_get_active(GTK_SWITCH(widget)) ? NSOnState : NSOffState; }
 
-const char* NSSwitch::ClassName() const { return G_OBJECT_TYPE_NAME(widget); }
-
-void NSSwitch::performClick() { gtk_widget_activate(GTK_WIDGET(widget)); }
-
 // ---- NSPanel ---------------------------------------------------------------
 
 struct NSPanel::Native {

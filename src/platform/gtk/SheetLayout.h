@@ -102,9 +102,6 @@ public:
   // NSOnState turns it on; any other state, off.
   void setState(int state);
   int state() const;  // NSOnState or NSOffState
-  const char* ClassName() const;  // "GtkSwitch"
-  // Acts as a person's click: the switch turns over.
-  void performClick();
 
   explicit NSSwitch(void* widget);  // for the panel: a GtkSwitch
   ~NSSwitch();
