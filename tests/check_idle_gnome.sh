@@ -42,12 +42,7 @@ if [ "${1:-}" != --session ]; then
   chmod 700 "$work/runtime"
   . "$source_dir/tests/support/session.sh"
   write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
-  # The sanitizer pass names its suppressions by a path the user may not reach.
-  if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
-    cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
-    chmod 644 "$work/lsan.supp"
-    export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
-  fi
+  share_suppressions
   as_user=()
   if [ "$(id -u)" -eq 0 ]; then
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)

@@ -52,12 +52,7 @@ trap cleanup EXIT
 wayland_session 3000
 mkdir -p "$work/shots"
 chmod 777 "$work/shots"
-# The sanitizer pass names its suppressions by a path the user may not reach.
-if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
-  cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
-  chmod 644 "$work/lsan.supp"
-  export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
-fi
+share_suppressions
 
 
 # shot DISPLAY OUTPUT [X,Y,W,H]: glymmer-xshot's line for a screenshot of one

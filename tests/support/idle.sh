@@ -85,16 +85,6 @@ wait_end() {
   wait "$1" || status=$?
 }
 
-# share_suppressions: the sanitizer pass names its suppressions by a path
-# that a session's user ("nobody") may not reach; a copy in `work` it can.
-share_suppressions() {
-  if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
-    cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
-    chmod 644 "$work/lsan.supp"
-    export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
-  fi
-}
-
 # saver_after_delay SOURCE MODE: a watcher started now (its log
 # $work/watch.log) shows its saver, `glymmer MODE`, no sooner than its delay
 # of 2 s, covering the screen, and names SOURCE.

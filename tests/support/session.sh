@@ -24,6 +24,16 @@ end_started() {
   rm -rf "$work"
 }
 
+# share_suppressions: the sanitizer pass names its suppressions by a path
+# that a session's user ("nobody") may not reach; a copy in `work` it can.
+share_suppressions() {
+  if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
+    cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
+    chmod 644 "$work/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$work/lsan.supp}
+  fi
+}
+
 # write_store FILE PICPATH [PICSIZE [CHARSIZE [CHARTYPE [PICDELAY]]]]
 # A current-version store, captions on and the built-in pictures first.
 write_store() {
