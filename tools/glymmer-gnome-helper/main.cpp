@@ -19,6 +19,7 @@
 //       and "lost" as they come; "blanking SECONDS" or "blanking none" first.
 //       Exit status 1 on "lost", or when there is no idle source.
 
+#include "platform/dbus/Bus.h"
 #include "platform/dbus/GnomeIdle.h"
 #include "platform/dbus/SessionLock.h"
 
@@ -37,15 +38,8 @@ GDBusConnection* bus = nullptr;
 
 GVariant* Call(const char* name, const char* path, const char* interface, const char* method,
                GVariant* parameters, const char* replyType, std::string* why) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(bus, name, path, interface, method, parameters,
-                                                replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-                                                G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
-  if (!reply) {
-    *why = error->message;
-    g_error_free(error);
-  }
-  return reply;
+  return dbus::CallSync(bus, name, path, interface, method, parameters,
+                        replyType ? G_VARIANT_TYPE(replyType) : nullptr, 10000, why);
 }
 
 bool CallVoid(const char* name, const char* path, const char* interface, const char* method,
@@ -109,16 +103,18 @@ bool Shot(const std::string& file, std::string* why) {
       if (!node) {
         *why = "no PipeWire stream came";
       } else {
-        std::string command = "timeout 20 gst-launch-1.0 -q pipewiresrc path=" + std::to_string(node) +
-                              " num-buffers=1 ! videoconvert ! pngenc ! filesink location=" + file;
+        // The pipeline's words go to gst-launch as arguments, with no shell
+        // to parse them first.
+        std::string path = "path=" + std::to_string(node), location = "location=" + file;
+        const char* argv[] = {"timeout", "20", "gst-launch-1.0", "-q", "pipewiresrc", path.c_str(),
+                              "num-buffers=1", "!", "videoconvert", "!", "pngenc", "!",
+                              "filesink", location.c_str(), nullptr};
         gchar* out = nullptr;
         gchar* err = nullptr;
         gint status = 0;
         GError* error = nullptr;
-        gchar** argv = nullptr;
-        g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr);
-        if (!g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
-                          &err, &status, &error)) {
+        if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                          nullptr, &out, &err, &status, &error)) {
           *why = error->message;
           g_error_free(error);
         } else if (!g_spawn_check_wait_status(status, nullptr)) {
@@ -126,7 +122,6 @@ bool Shot(const std::string& file, std::string* why) {
         } else {
           ok = true;
         }
-        g_strfreev(argv);
         g_free(out);
         g_free(err);
       }
