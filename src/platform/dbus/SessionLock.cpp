@@ -4,7 +4,6 @@
 
 #include "platform/dbus/Bus.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
