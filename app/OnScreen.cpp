@@ -35,7 +35,9 @@ namespace {
 // The longest the loop sleeps, so that signals are seen promptly.
 constexpr double kLongestWait = 0.25;
 // A view whose display has not asked for its next frame this long after its
-// last tick is shown nowhere: it pauses until the display asks again.
+// last tick is shown nowhere: it pauses until the display asks again. The
+// span counts only while the loop reads the display's events, so time spent
+// drawing the other views (a slow first frame) never hides a view.
 constexpr double kHiddenAfter = 0.5;
 // Seconds the views have to end in order once the display has gone away.
 constexpr unsigned kLostGraceSeconds = 4;
@@ -564,6 +566,8 @@ void OnScreenEngine::Loop() {
                    : HUGE_VAL;
   while (!gStopSignal && !quit) {
     WindowEvent e;
+    // Whatever the display sent before now is read here, frame requests too.
+    double readAt = CFAbsoluteTimeGetCurrent();
     while (!quit && display->NextEvent(&e)) Handle(e);
     if (quit || gStopSignal) break;
     if (outputsChanged) {
@@ -586,7 +590,7 @@ void OnScreenEngine::Loop() {
       if (!display->WantsFrame(s->window)) {
         // Until the display asks (its event ends the wait below); no
         // request for a while means that it shows the view nowhere.
-        if (!s->hidden && now - s->tickedAt > kHiddenAfter) {
+        if (!s->hidden && readAt - s->tickedAt > kHiddenAfter) {
           if (options.verbose)
             std::fprintf(stderr, "glymmer: view %d is hidden; it pauses\n", s->number);
           s->hidden = true;

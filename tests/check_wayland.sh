@@ -108,12 +108,19 @@ frames() {
     }
     END { printf "%.1f", count * 1000 / span }' "$1"
 }
-# near RATE EXPECTED: RATE is within 7 % of EXPECTED. Under the sanitizers
-# (scripts/test's second pass) a frame may take longer than a refresh to
-# draw, and only the upper bound holds.
+# near RATE EXPECTED MOST: RATE is within 7 % of EXPECTED, and under 7 % over
+# MOST, the display's own refresh. A reference client on a loaded machine may
+# miss refreshes, so EXPECTED can fall short of the refresh; the upper bound
+# holds all the same. Under the sanitizers (scripts/test's second pass) a
+# frame may take longer than a refresh to draw, and only the upper bound holds.
 near() {
-  awk -v r="$1" -v e="$2" -v slow="${ASAN_OPTIONS:+1}" \
-    'BEGIN { exit !((slow || r > 0.93 * e) && r < 1.07 * e) }'
+  awk -v r="$1" -v e="$2" -v m="$3" -v slow="${ASAN_OPTIONS:+1}" \
+    'BEGIN { if (m < e) m = e; exit !((slow || r > 0.93 * e) && r < 1.07 * m) }'
+}
+# refresh DISPLAY IPC OUTPUT: the output's refresh rate, from sway's mode.
+refresh() {
+  as "$1" env SWAYSOCK="$2" swaymsg -t get_outputs |
+    awk -v o="$3" '$1 == "Output" { on = ($2 == o) } on && /Current mode:/ { print $(NF-1); exit }'
 }
 # glymmer_on DISPLAY LOG ARGS...: starts glymmer as a client; sets glymmer_pid.
 glymmer_on() {
@@ -192,8 +199,10 @@ done
 awk -v r="${paced[1]}" 'BEGIN { exit !(r > 25 && r < 35) }' ||
   fail "the window in step with HEADLESS-1 at 30 Hz draws ${paced[1]} frames a second"
 # glymmer's views draw at most 60.
-wanted[1]=${paced[1]}
-wanted[2]=$(awk -v r="${paced[2]}" 'BEGIN { print (r < 60 ? r : 60) }')
+for output in 1 2; do
+  wanted[$output]=$(awk -v r="${paced[$output]}" 'BEGIN { print (r < 60 ? r : 60) }')
+  most[$output]=$(awk -v r="$(refresh "$wl" "$ipc" HEADLESS-$output)" 'BEGIN { print (r < 60 ? r : 60) }')
+done
 
 # Full screen on both outputs, each view drawing at its output's refresh; a
 # key ends it.
@@ -206,7 +215,7 @@ from=$(now_ms)
 sleep 3
 for view in 1 2; do
   rate=$(frames "$log" "$view" "$from" 3000)
-  near "$rate" "${wanted[$view]}" || fail "view $view draws $rate frames a second on \
+  near "$rate" "${wanted[$view]}" "${most[$view]}" || fail "view $view draws $rate frames a second on \
 HEADLESS-$view, where a window in step with it draws ${paced[$view]}"
 done
 # A view on a workspace out of sight pauses, committing nothing, and draws

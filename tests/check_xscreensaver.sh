@@ -66,13 +66,14 @@ wait_for_daemon
 xscreensaver-command -activate >/dev/null || fail "xscreensaver-command -activate failed"
 
 # Wait for the mosaic to fill in, then two screenshots apart.
-hash_of() { sed -n 's/.* hash=\([0-9a-f]*\).*/\1/p' <<<"$1"; }
 wait_until_lit "$xshot"
 first=$shot
 grep -q "glymmer: view 1: .* in window" "$log" || fail "the daemon did not start glymmer"
 is_lit "$first" || fail "the screen stays black: $first"
 sleep "$pause"
-second=$("$xshot" ${screenshot:+--png "$screenshot"}) || fail "cannot read the screen"
+wait_until_moved "$first" "$xshot" ${screenshot:+--png "$screenshot"}
+second=$moved
+[ -n "$second" ] || fail "cannot read the screen"
 [ "$(hash_of "$first")" != "$(hash_of "$second")" ] || fail "the screen does not change"
 is_lit "$second" || fail "the screen went black: $second"
 

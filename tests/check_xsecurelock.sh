@@ -71,7 +71,6 @@ saver_other_than() {
   fail "xsecurelock started no saver $program"
 }
 window_of() { tr '\0' '\n' <"/proc/$1/environ" | sed -n 's/^XSCREENSAVER_WINDOW=//p'; }
-hash_of() { sed -n 's/.* hash=\([0-9a-f]*\).*/\1/p' <<<"$1"; }
 
 # ---- The locker runs the hack in its window -------------------------------
 saver_other_than none
@@ -86,8 +85,7 @@ window=$(window_of "$first")
 wait_until_lit "$xshot" --window "$window"
 is_lit "$shot" || fail "the locker's window $window stays black: $shot"
 [ "${shot%% *}" = 320x240 ] || fail "the locker's window is not the screen: $shot"
-sleep 0.3
-moved=$("$xshot" --window "$window") || fail "cannot read the locker's window"
+wait_until_moved "$shot" "$xshot" --window "$window"
 [ "$(hash_of "$shot")" != "$(hash_of "$moved")" ] || fail "the mosaic does not move"
 
 # ---- The locker's reset: the saver ends, the locker starts it again --------

@@ -98,6 +98,25 @@ wait_for_daemon() {
 lit() { sed -n 's/.* lit=\([0-9.]*\) .*/\1/p' <<<"$1"; }
 is_lit() { awk -v l="$(lit "$1")" 'BEGIN { exit !(l > 0.02) }'; }
 
+# The image's hash in a glymmer-xshot line.
+hash_of() { sed -n 's/.* hash=\([0-9a-f]*\).*/\1/p' <<<"$1"; }
+
+# wait_until_moved SHOT XSHOT [ARGS...]: screenshots for up to 10 s until one
+# differs from the glymmer-xshot line SHOT; sets `moved` to the last. A loaded
+# machine may hold a frame back for a while; only a picture that never moves
+# is a fault.
+wait_until_moved() {
+  local before=$1 _
+  shift
+  moved=""
+  for _ in $(seq 100); do
+    moved=$("$@") || true
+    [ -n "$moved" ] && [ "$(hash_of "$moved")" != "$(hash_of "$before")" ] && return 0
+    sleep 0.1
+  done
+  return 0
+}
+
 # wait_until_lit XSHOT [ARGS...]: screenshots for up to 10 s until one is lit;
 # sets `shot` to the last.
 wait_until_lit() {
