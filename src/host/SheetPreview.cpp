@@ -31,6 +31,7 @@ SheetPreview::SheetPreview()
       view(nullptr),
       changePending(false),
       setupTime(0),
+      nextFrameTime(0),
       framesRead(0),
       setups(0) {}
 
@@ -53,6 +54,7 @@ void SheetPreview::Cleanup() {
   delete view;  // cleans its scene up with its own context current
   view = nullptr;
   changePending = false;
+  nextFrameTime = 0;
   framesRead = 0;
   setups = 0;
 }
@@ -98,7 +100,10 @@ void SheetPreview::Frame(int width, int height) {
     changePending = true;
   }
   double time = CFAbsoluteTimeGetCurrent();
-  if (changePending && time - setupTime >= kSetupSpacing) {
+  bool setUpNow = changePending && time - setupTime >= kSetupSpacing;
+  if (!setUpNow && time < nextFrameTime) return;
+  double cpu = ProcessCPUSeconds();
+  if (setUpNow) {
     // The view sets the scene up again at its next tick, as at its first.
     view->mySettings = shown;
     AddFolderSeparator(view->mySettings.PicPath);
@@ -109,8 +114,11 @@ void SheetPreview::Frame(int width, int height) {
   }
 
   view->animateOneFrame();
-  if (view->glView->PresentedFrames() == framesRead) return;
-  framesRead = view->glView->PresentedFrames();
-  int w = 0, h = 0;
-  if (view->glView->ReadPixels(rgba, &w, &h)) pane->ShowFrame(rgba.data(), w, h);
+  if (view->glView->PresentedFrames() != framesRead) {
+    framesRead = view->glView->PresentedFrames();
+    int w = 0, h = 0;
+    if (view->glView->ReadPixels(rgba, &w, &h)) pane->ShowFrame(rgba.data(), w, h);
+  }
+  double gap = (ProcessCPUSeconds() - cpu) / kCPUShare;
+  nextFrameTime = time + (gap < kLongestGap ? gap : kLongestGap);
 }

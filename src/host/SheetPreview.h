@@ -21,6 +21,12 @@ public:
   // number held on its arrow sets the scene up a few times a second, not at
   // every step.
   static constexpr double kSetupSpacing = 0.25;
+  // The share of one core the preview takes at most: after a frame that
+  // cost the process c seconds of CPU time the next comes no sooner than
+  // c / kCPUShare later (and never more than kLongestGap), so a software
+  // renderer draws fewer frames a second, and a GPU one at each refresh.
+  static constexpr double kCPUShare = 0.25;
+  static constexpr double kLongestGap = 0.5;
 
   SheetPreview();   // nothing owned; allocates nothing
   ~SheetPreview();  // Cleanup()
@@ -53,6 +59,7 @@ private:
   SETTINGS shown;         // what the scene was last set up with, folder as the sheet has it
   bool changePending;     // the controls differ from `shown`
   double setupTime;       // clock reading of the last set-up
+  double nextFrameTime;   // clock reading before which no frame is drawn
   uint64_t framesRead;    // the view's frames presented and read so far
   int setups;
   std::vector<unsigned char> rgba;
