@@ -2,7 +2,8 @@
 // its own, as the host's settings window would, and edits the preference
 // store that every view reads. Below the module's sheet, as the host's own
 // settings window would have it, one row of the program's: whether and after
-// how many idle minutes Glymmer starts itself as the screen saver.
+// how many idle minutes Glymmer starts itself as the screen saver. Beside the
+// options, the settings window's live preview of what they do.
 
 #include "Engine.h"
 #include "StartUp.h"
@@ -10,6 +11,7 @@
 #include "host/AppSettings.h"
 #include "host/GlymmerView.h"
 #include "host/SettingsTable.h"
+#include "host/SheetPreview.h"
 #include "platform/Autostart.h"
 #include "platform/ScreenSaverDefaults.h"
 #include "platform/gtk/Alert.h"
@@ -89,8 +91,12 @@ int RunConfigure(const Options&) {
       startUpFailed = !SaveStartUp(delay, start, wasOn, storedDelay);
     });
   }
+  // Its view and context come after the window, at the first frame shown.
+  SheetPreview preview;
+  preview.Setup(view.get());
   // Save, Cancel, closing the window, SIGINT and SIGTERM all end it.
   runSheet(sheet, &gStopSignal);
+  preview.Cleanup();
   // A Save that could not write is not a success, though the dialog said so
   // and ended.
   if (ModuleSaveFailed()) {

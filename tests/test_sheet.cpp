@@ -8,12 +8,15 @@
 #include "effect/Code.h"
 #include "host/GlymmerView.h"
 #include "host/Settings.h"
+#include "host/SheetPreview.h"
 #include "platform/gtk/Alert.h"
 #include "platform/Clock.h"
 #include "platform/OpenGLView.h"
 #include "platform/gtk/OpenPanel.h"
 #include "platform/ScreenSaverDefaults.h"
+#include "platform/gtk/PreviewPane.h"
 #include "platform/gtk/SheetLayout.h"
+#include "platform/ImageFile.h"
 #include "platform/Workspace.h"
 #include "scene/SSMain.h"
 
@@ -546,6 +549,89 @@ TEST_F(SheetTest, SaveLeavesARunningSceneAsItWas) {
   EXPECT_EQ(300, view->ssMain->effect->glyphCount);
   delete view;  // with the clock still installed
   view = nullptr;
+}
+
+// What the preview pane shows last: the share of lit pixels, and the share
+// of those that are clearly red.
+struct PaneLook {
+  double lit = 0, red = 0;
+  uint64_t frames = 0;
+};
+
+PaneLook LookAt(const SheetPreview& preview) {
+  PaneLook look;
+  look.frames = preview.Pane()->FramesShown();
+  std::vector<unsigned char> rgb;
+  int w = 0, h = 0;
+  if (!preview.Pane()->LastFrame(&rgb, &w, &h)) return look;
+  long long lit = 0, red = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+    if (rgb[i] <= 24 && rgb[i + 1] <= 24 && rgb[i + 2] <= 24) continue;
+    ++lit;
+    if (rgb[i] > 2 * rgb[i + 1] && rgb[i] > 2 * rgb[i + 2]) ++red;
+  }
+  look.lit = static_cast<double>(lit) / (static_cast<double>(w) * h);
+  look.red = lit ? static_cast<double>(red) / static_cast<double>(lit) : 0;
+  return look;
+}
+
+// Lets the dialog run until `done` holds, for at most `seconds`.
+template <typename Done>
+bool RunUntil(Done done, double seconds) {
+  for (double waited = 0; waited < seconds; waited += 0.1) {
+    if (done()) return true;
+    RunToolkitFor(0.1);
+  }
+  return done();
+}
+
+TEST_F(SheetTest, ThePreviewShowsTheMosaicFollowsUnsavedControlsAndDrawsNothingHidden) {
+  // One red picture: a mosaic coloured like it is red, and the settled sheet
+  // of 15000 letters lights over a quarter of the pane.
+  TempDir pics;
+  std::vector<unsigned char> red(64 * 64 * 4);
+  for (size_t i = 0; i < red.size(); i += 4) red[i] = red[i + 3] = 255;
+  ASSERT_TRUE(WritePNG(pics.File("Scarlet.png").c_str(), 64, 64, red.data(), false));
+  StoreSettings(false, true, false, 20, 0, 15000, 120, pics.Path());
+  std::string stored = ReadFileBytes(StoreFile(config));
+  MakeView();
+  NSPanel* sheet = OpenSheet();
+  SheetPreview preview;
+  ASSERT_TRUE(preview.Setup(view)) << "the layout has no preview pane";
+  sheet->show();
+
+  PaneLook shown;
+  EXPECT_TRUE(RunUntil([&] { return (shown = LookAt(preview)).lit > 0.2 && shown.red > 0.9; }, 60))
+      << "the preview shows no red mosaic: lit " << shown.lit << ", red " << shown.red << " after "
+      << shown.frames << " frames";
+  if (std::getenv("GLYMMER_KEEP_FRAMES")) {
+    std::string folder = std::string(GLYMMER_BINARY_DIR) + "/test-output";
+    mkdir(folder.c_str(), 0755);
+    sheet->SaveScreenshot((folder + "/sheet-preview.png").c_str());
+  }
+  ASSERT_NE(nullptr, preview.View());
+  EXPECT_TRUE(preview.View()->isPreview());
+
+  // A letter count changed and not saved: the preview's scene has it, and
+  // far fewer letters light far less of the pane.
+  view->oPicSize->setIntValue(300);
+  auto fewer = [&] {
+    SSMAIN* scene = preview.View()->ssMain;
+    return scene && scene->effect && scene->effect->glyphCount == 300 &&
+           LookAt(preview).lit < shown.lit / 2;
+  };
+  EXPECT_TRUE(RunUntil(fewer, 30)) << "the preview kept " << preview.View()->ssMain->effect->glyphCount
+                                   << " letters, lighting " << LookAt(preview).lit;
+
+  // Cancel stores nothing, and the hidden dialog's preview commits no frame.
+  ASSERT_TRUE(sheet->PerformClick("cancelButton"));
+  EXPECT_FALSE(sheet->isVisible());
+  RunToolkitFor(0.2);  // a frame already under way when it was hidden
+  uint64_t frames = preview.Pane()->FramesShown();
+  RunToolkitFor(1.5);
+  EXPECT_EQ(frames, preview.Pane()->FramesShown()) << "the hidden preview went on drawing";
+  EXPECT_EQ(stored, ReadFileBytes(StoreFile(config)));
+  preview.Cleanup();
 }
 
 TEST_F(SheetTest, ASaveThatCannotBeWrittenIsToldAndStillEndsTheSheet) {

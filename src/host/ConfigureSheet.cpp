@@ -93,18 +93,8 @@ void GlymmerView::configureSheet_save(void*) {
   if (!configureSheetWindow) return;
   ScreenSaverDefaults* store = ScreenSaverDefaults::defaultsForModuleWithName(kSettingsModuleName);
 
-  // Only a box that is on counts: off and mixed both save as false.
-  MainMonitorOnly = oMainMonitorOnly->state() == NSOnState;
+  SheetValues(&mySettings, &MainMonitorOnly, true);
   if (store) store->setBool(MainMonitorOnly, Key(kSettingMainMonitorOnly));
-
-  mySettings.SHOWCAPTION = oShowCaption->state() == NSOnState;
-  mySettings.MLFIRST = oMLFirst->state() == NSOnState;
-  mySettings.PICDELAY = oPicDelay->intValue();
-  mySettings.PIC_SIZE = oPicSize->intValue();
-  mySettings.CHARSIZE = oCharSize->intValue();
-  mySettings.fCHARSIZE = static_cast<float>(static_cast<double>(mySettings.CHARSIZE) / 100.0);
-  mySettings.CHARTYPE = oCharType->indexOfSelectedItem();
-  mySettings.WHOLELIBRARY = oWholeLibrary->state() == NSOnState;
 
   bool saved = false;
   if (store) {
@@ -131,6 +121,25 @@ void GlymmerView::configureSheet_save(void*) {
     alert->close();
   }
   endSheet(configureSheetWindow);
+}
+
+bool GlymmerView::SheetValues(SETTINGS* settings, bool* mainMonitorOnly, bool typed) {
+  if (!configureSheetWindow) return false;
+  auto value = [typed](NSControl* control) {
+    return typed ? control->intValue() : control->confirmedIntValue();
+  };
+  // Only a box that is on counts: off and mixed both save as false.
+  *mainMonitorOnly = oMainMonitorOnly->state() == NSOnState;
+  settings->SHOWCAPTION = oShowCaption->state() == NSOnState;
+  settings->MLFIRST = oMLFirst->state() == NSOnState;
+  settings->PICDELAY = value(oPicDelay);
+  settings->PIC_SIZE = value(oPicSize);
+  settings->CHARSIZE = value(oCharSize);
+  settings->fCHARSIZE = static_cast<float>(static_cast<double>(settings->CHARSIZE) / 100.0);
+  settings->CHARTYPE = oCharType->indexOfSelectedItem();
+  settings->WHOLELIBRARY = oWholeLibrary->state() == NSOnState;
+  if (settings != &mySettings) std::memcpy(settings->PicPath, mySettings.PicPath, sizeof settings->PicPath);
+  return true;
 }
 
 void GlymmerView::configureSheet_cancel(void*) {

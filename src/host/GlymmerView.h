@@ -99,6 +99,14 @@ public:
   void configureSheet_update(void* sender);
   // Brings dependent controls up to date; none depend on others.
   void configureSheet_updatestates();
+  // The settings the sheet's controls show, as Save takes them: every field
+  // the controls edit into *settings, the picture folder from the sheet's
+  // working copy (mySettings.PicPath, without its final "/" once chosen),
+  // and the main-monitor box into *mainMonitorOnly. With `typed` a number
+  // typed and not yet confirmed counts, as a person's last edit before Save;
+  // without, it is left being typed. False, changing nothing, while no sheet
+  // is loaded.
+  bool SheetValues(SETTINGS* settings, bool* mainMonitorOnly, bool typed);
   // The address configureSheet_openwebsite opens.
   static std::string WebsiteAddress();
   // The host may fade the display as the module starts and stops.

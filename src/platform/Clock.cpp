@@ -53,3 +53,9 @@ void FakeClock::Uninstall() {
 FakeClock::~FakeClock() { Uninstall(); }
 
 double FakeClock::Read(void* self) { return static_cast<FakeClock*>(self)->now; }
+
+double ProcessCPUSeconds() {
+  timespec t;
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) != 0) return 0;
+  return Seconds(t);
+}

@@ -10,6 +10,11 @@
 // unchanged instead. Not for use from several threads at once.
 double CFAbsoluteTimeGetCurrent();
 
+// CPU time, in seconds, that the whole process has used so far: every
+// thread's, a software renderer's included. Never overridden; 0 when the
+// system cannot tell.
+double ProcessCPUSeconds();
+
 // Seconds between the Unix epoch and the host's reference date.
 constexpr double kCFAbsoluteTimeIntervalSince1970 = 978307200.0;
 

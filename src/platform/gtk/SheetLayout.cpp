@@ -3,6 +3,7 @@
 #include "platform/gtk/SheetLayout.h"
 
 #include "platform/Bundle.h"
+#include "platform/gtk/PreviewPane.h"
 
 #include <gtk/gtk.h>
 
@@ -57,6 +58,11 @@ GtkLabel* FirstLabel(GtkWidget* widget) {
 
 void ClearMixed(GtkToggleButton* button, gpointer) {
   if (gtk_toggle_button_get_inconsistent(button)) gtk_toggle_button_set_inconsistent(button, FALSE);
+}
+
+gboolean QuitLoop(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_REMOVE;
 }
 
 // Lets the toolkit do what is queued (drawing, closing) without waiting.
@@ -144,16 +150,18 @@ void NSControl::setIntValue(int value) {
 }
 
 int NSControl::intValue() const {
-  double v;
   if (GTK_IS_SPIN_BUTTON(widget)) {
     // Take in what was typed and not yet confirmed with Enter or by leaving
     // the field, so that Save never misses a person's last edit.
     Quiet quiet;
     gtk_spin_button_update(GTK_SPIN_BUTTON(widget));
-    v = gtk_spin_button_get_value(GTK_SPIN_BUTTON(widget));
-  } else {
-    v = gtk_range_get_value(GTK_RANGE(widget));
   }
+  return confirmedIntValue();
+}
+
+int NSControl::confirmedIntValue() const {
+  double v = GTK_IS_SPIN_BUTTON(widget) ? gtk_spin_button_get_value(GTK_SPIN_BUTTON(widget))
+                                        : gtk_range_get_value(GTK_RANGE(widget));
   v = std::round(v);
   if (!(v >= INT_MIN)) return INT_MIN;
   if (v > INT_MAX) return INT_MAX;
@@ -276,6 +284,13 @@ NSSwitch* NSPanel::SwitchNamed(const char* objectId) {
   if (!object || !GTK_IS_SWITCH(object)) return nullptr;
   switches.emplace_back(new NSSwitch(object));
   return switches.back().get();
+}
+
+PreviewPane* NSPanel::PreviewPaneNamed(const char* objectId) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (!object || !GTK_IS_DRAWING_AREA(object)) return nullptr;
+  panes.emplace_back(new PreviewPane(object));
+  return panes.back().get();
 }
 
 namespace {
@@ -502,6 +517,13 @@ std::string ValidText(const std::string& text) {
 }
 
 }  // namespace
+
+void RunToolkitFor(double seconds) {
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  g_timeout_add(seconds > 0 ? static_cast<guint>(seconds * 1000) : 0, QuitLoop, loop);
+  g_main_loop_run(loop);
+  g_main_loop_unref(loop);
+}
 
 bool RunAlertOverSheet(const std::string& title, const std::string& message,
                        const std::string& button) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 class NibConnections;
+class PreviewPane;
 
 // Opens the desktop's display for the toolkit, once per process. True when
 // it is open (now or before); false when there is no display to open (DISPLAY
@@ -63,6 +64,9 @@ public:
   void setIntValue(int value);
   // The value shown; text a person has typed but not yet confirmed counts.
   int intValue() const;
+  // The value as last confirmed: text being typed is left as it is and does
+  // not count yet.
+  int confirmedIntValue() const;
 
   const char* ClassName() const;  // "GtkSpinButton", "GtkScale", ...
   // The range the control allows.
@@ -148,6 +152,9 @@ public:
   // panel owns them. Null when the layout has no object of that id and kind.
   NSControl* IntegerControlNamed(const char* objectId);
   NSSwitch* SwitchNamed(const char* objectId);
+  // The host's preview pane (a drawing area) of that id, owned by the panel;
+  // null when there is none.
+  PreviewPane* PreviewPaneNamed(const char* objectId);
   // Runs `then` each time the button `objectId` is clicked, after the
   // module's actions for the click (Save's, Defaults'). False when there is
   // no such button.
@@ -170,6 +177,7 @@ private:
   std::vector<std::unique_ptr<NSControl>> controls;
   std::vector<std::unique_ptr<NSPopUpButton>> popUps;
   std::vector<std::unique_ptr<NSSwitch>> switches;
+  std::vector<std::unique_ptr<PreviewPane>> panes;
   std::vector<Connection> connections;
   int ended = 0;
 };
@@ -226,6 +234,10 @@ void endSheet(NSPanel* sheet);
 // when the window is destroyed, or when *stop becomes non-zero (checked a few
 // times a second; stop may be null). True when endSheet ended it.
 bool runSheet(NSPanel* sheet, const volatile std::sig_atomic_t* stop);
+
+// Lets the toolkit handle what comes (drawing, frames, input) for `seconds`,
+// showing and ending nothing: for tests and measurements.
+void RunToolkitFor(double seconds);
 
 // While runSheet waits: shows a modal message dialog over the sheet, titled
 // `title`, saying `message`, with one button `button`, and returns once the
