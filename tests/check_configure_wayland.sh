@@ -20,9 +20,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 . "$source_dir/tests/support/wayland.sh"
 command -v sway >/dev/null || skip "sway is not installed (scripts/setup installs it)"
 need_tools swaymsg grim wtype
-for program in "$glymmer" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT

@@ -29,18 +29,14 @@ if [ "${1:-}" != --session ]; then
   fail() { echo "FAIL: $*" >&2; exit 1; }
   skip() { echo "SKIP: $*"; exit 77; }
   command -v mutter >/dev/null || skip "mutter is not installed (scripts/setup installs it)"
-  for tool in dbus-run-session pipewire wireplumber gst-launch-1.0 gdbus gsettings; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
-  done
-  for program in "$glymmer" "$helper" "$xshot"; do
-    [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-  done
+  . "$source_dir/tests/support/session.sh"
+  need_tools dbus-run-session pipewire wireplumber gst-launch-1.0 gdbus gsettings
+  need_built "$glymmer" "$helper" "$xshot"
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   chmod 755 "$work"
   mkdir -p "$work/runtime" "$work/home" "$work/config/glymmer" "$work/shots"
   chmod 700 "$work/runtime"
-  . "$source_dir/tests/support/session.sh"
   write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
   share_suppressions
   as_user=()

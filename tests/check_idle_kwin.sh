@@ -29,9 +29,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 . "$source_dir/tests/support/idle.sh"
 command -v kwin_wayland >/dev/null || skip "kwin_wayland is not installed (scripts/setup installs it)"
 need_tools dbus-run-session
-for program in "$glymmer" "$helper" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$helper" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT

@@ -28,9 +28,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 . "$source_dir/tests/support/idle.sh"
 command -v sway >/dev/null || skip "sway is not installed (scripts/setup installs it)"
 need_tools grim wtype
-for program in "$glymmer" "$helper" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$helper" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT

@@ -24,9 +24,7 @@ fail() { echo "FAIL: $*" >&2; [ -f "${log:-}" ] && tail -n 20 "$log" >&2; exit 1
 . "$source_dir/tests/support/session.sh"
 . "$source_dir/tests/support/idle.sh"
 need_tools Xvfb xdotool xset xsetroot xscreensaver xscreensaver-command
-for program in "$glymmer" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT

@@ -35,9 +35,7 @@ command -v sway >/dev/null || skip "sway is not installed (scripts/setup install
 for tool in swaymsg swayidle grim wtype; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
 done
-for program in "$glymmer" "$helper" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$helper" "$xshot"
 
 work=$(mktemp -d)
 pids=()
@@ -108,18 +106,22 @@ frames() {
     }
     END { printf "%.1f", count * 1000 / span }' "$1"
 }
-# near RATE EXPECTED MOST: RATE is within 7 % of EXPECTED, and under 7 % over
-# MOST, the display's own refresh. A reference client on a loaded machine may
-# miss refreshes, so EXPECTED can fall short of the refresh; the upper bound
-# holds all the same. Under the sanitizers (scripts/test's second pass) a
-# frame may take longer than a refresh to draw, and only the upper bound holds.
+# near RATE EXPECTED MOST: RATE is at least 80 % of EXPECTED, and under 7 %
+# over MOST, the display's own refresh. Built as such, a view draws at nearly
+# every refresh, but Mesa's software renderer on a loaded machine misses one
+# now and then (55 to 57 of 60 a second with one core kept busy, 51 with two):
+# the lower bound finds a view that draws at every other refresh, or at a
+# rate of its own. A reference client on a loaded machine may miss refreshes
+# too, so EXPECTED can fall short of the refresh; the upper bound holds all
+# the same. Under the sanitizers (scripts/test's second pass) a frame may take
+# longer than a refresh to draw, and only the upper bound holds.
 near() {
   awk -v r="$1" -v e="$2" -v m="$3" -v slow="${ASAN_OPTIONS:+1}" \
-    'BEGIN { if (m < e) m = e; exit !((slow || r > 0.93 * e) && r < 1.07 * m) }'
+    'BEGIN { if (m < e) m = e; exit !((slow || r >= 0.8 * e) && r < 1.07 * m) }'
 }
 # refresh DISPLAY IPC OUTPUT: the output's refresh rate, from sway's mode.
 refresh() {
-  as "$1" env SWAYSOCK="$2" swaymsg -t get_outputs |
+  as "$1" env SWAYSOCK="$2" swaymsg --pretty -t get_outputs |
     awk -v o="$3" '$1 == "Output" { on = ($2 == o) } on && /Current mode:/ { print $(NF-1); exit }'
 }
 # glymmer_on DISPLAY LOG ARGS...: starts glymmer as a client; sets glymmer_pid.

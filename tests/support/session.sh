@@ -11,6 +11,14 @@ need_tools() {
   done
 }
 
+# need_built PROGRAM...: fails unless each of the build's programs is there.
+need_built() {
+  local program
+  for program in "$@"; do
+    [ -x "$program" ] || fail "build $(basename "$program") in $build first"
+  done
+}
+
 # end_started: an EXIT trap. Ends the processes listed in `pids`, last started
 # first (hacks and clients before the X server they draw on), and removes
 # `work`.
