@@ -52,6 +52,7 @@ public:
   }
 
   const char* SaverMode() const { return saverMode; }
+  void WatchLock(const LockWatch* watch) { lockWatch = watch; }
 
   void OnIdleEvent(IdleEvent event) {
     switch (event) {
@@ -73,6 +74,16 @@ public:
         return;
       case IdleEvent::kActive:
         if (options.verbose) std::fprintf(stderr, "glymmer: the user is active again\n");
+        // logind's Lock only asks for a locker: swaylock and i3lock, started
+        // by it, never say that they locked, nor that they were unlocked. A
+        // lock no locker confirmed is over when the user is back (typing
+        // the password is activity), or no saver would come again.
+        if (locked && lockWatch && !lockWatch->Confirmed()) {
+          locked = false;
+          if (options.verbose)
+            std::fprintf(stderr, "glymmer: no locker confirmed logind's lock; it counts as over "
+                                 "now that the user is back\n");
+        }
         return;
       case IdleEvent::kLost:
         Stop(1);
@@ -162,6 +173,7 @@ private:
   bool failedBefore = false;
   bool stopping = false;
   bool locked = false;
+  const LockWatch* lockWatch = nullptr;
   unsigned killTimer = 0;
   int exitStatus = 0;
 };
@@ -224,8 +236,10 @@ int RunIdle(const Options& options) {
     if (lock && !lock->Start([&](bool locked) { watcher.OnLockChanged(locked); })) lock.reset();
     if (options.verbose && !lock)
       std::fprintf(stderr, "glymmer: no session lock to watch\n");
+    watcher.WatchLock(lock.get());
     loop.Run();
     status = watcher.ExitStatus();
+    watcher.WatchLock(nullptr);
     lock.reset();
   }
   source.reset();

@@ -44,6 +44,9 @@ public:
   // `changed` is called with true when the session locks, with false when it
   // is unlocked again.
   virtual bool Start(std::function<void(bool locked)> changed) = 0;
+  // Whether the lock last told is the session's state, not only a request to
+  // lock it that no locker has confirmed.
+  virtual bool Confirmed() const = 0;
 };
 
 // The idle source the session offers, tried in this order: on Wayland

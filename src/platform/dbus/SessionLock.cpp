@@ -1,4 +1,5 @@
-// SessionLock: logind's Lock and the desktops' ScreenSaver ActiveChanged.
+// SessionLock: logind's Lock, its session's LockedHint and the desktops'
+// ScreenSaver ActiveChanged.
 
 #include "platform/dbus/SessionLock.h"
 
@@ -6,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,10 +49,28 @@ public:
   bool Start(std::function<void(bool)> changedWith) override {
     changed = std::move(changedWith);
     if (system && !logindSession.empty()) {
+      // Lock and Unlock ask the session's locker to act (loginctl lock-session
+      // sends Lock alone); LockedHint is what the locker says it did, kept by
+      // GNOME and Plasma, and by lockers that set it.
       Subscribe(system, kLogind, "org.freedesktop.login1.Session", "Lock",
                 logindSession.c_str(), OnLock);
       Subscribe(system, kLogind, "org.freedesktop.login1.Session", "Unlock",
                 logindSession.c_str(), OnUnlock);
+      Subscribe(system, kLogind, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                logindSession.c_str(), OnProperties);
+      std::string why;
+      GVariant* reply = dbus::CallSync(
+          system, kLogind, logindSession.c_str(), "org.freedesktop.DBus.Properties", "Get",
+          g_variant_new("(ss)", "org.freedesktop.login1.Session", "LockedHint"),
+          G_VARIANT_TYPE("(v)"), 5000, &why);
+      if (reply) {
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value))
+          Hinted(true);
+        g_variant_unref(value);
+        g_variant_unref(reply);
+      }
     }
     if (session) {
       // Any sender: the service that owns the name may start after the watch.
@@ -70,6 +90,14 @@ private:
     if (id) subscriptions.push_back({bus, id});
   }
 
+  bool Confirmed() const override { return hinted || desktopLocked; }
+
+  void Hinted(bool locked) {
+    if (locked == hinted) return;
+    hinted = locked;
+    changed(locked);
+  }
+
   static void OnLock(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                      GVariant*, gpointer data) {
     static_cast<SessionLockWatch*>(data)->changed(true);
@@ -79,18 +107,35 @@ private:
     static_cast<SessionLockWatch*>(data)->changed(false);
   }
 
+  static void OnProperties(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                           const gchar*, GVariant* parameters, gpointer data) {
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) return;
+    const gchar* interface = nullptr;
+    GVariant* properties = nullptr;
+    g_variant_get(parameters, "(&s@a{sv}@as)", &interface, &properties, nullptr);
+    gboolean hint = FALSE;
+    if (std::strcmp(interface, "org.freedesktop.login1.Session") == 0 &&
+        g_variant_lookup(properties, "LockedHint", "b", &hint))
+      static_cast<SessionLockWatch*>(data)->Hinted(hint);
+    g_variant_unref(properties);
+  }
+
   static void OnActiveChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                               const gchar*, GVariant* parameters, gpointer data) {
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
     gboolean active = FALSE;
     g_variant_get(parameters, "(b)", &active);
-    static_cast<SessionLockWatch*>(data)->changed(active);
+    auto* watch = static_cast<SessionLockWatch*>(data);
+    watch->desktopLocked = active;
+    watch->changed(active);
   }
 
   GDBusConnection* session;
   GDBusConnection* system;
   std::string logindSession;
   std::function<void(bool)> changed;
+  bool hinted = false;         // logind's LockedHint: a locker says the session is locked
+  bool desktopLocked = false;  // the desktop's own locker is on
   std::vector<std::pair<GDBusConnection*, guint>> subscriptions;
 };
 
@@ -108,7 +153,7 @@ std::unique_ptr<LockWatch> MakeLockWatch(bool verbose) {
   }
   if (verbose) {
     if (system)
-      std::fprintf(stderr, "glymmer: the saver ends when logind locks session %s\n",
+      std::fprintf(stderr, "glymmer: the saver ends when logind locks session %s (Lock, LockedHint)\n",
                    logindSession.c_str());
     else
       std::fprintf(stderr, "glymmer: no logind lock to watch (%s)\n", systemWhy.c_str());
