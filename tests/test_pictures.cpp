@@ -11,6 +11,7 @@
 #include "pictures/Pics.h"
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
+#include "platform/Verbose.h"
 #include "textures/Texture.h"
 
 #include <GL/gl.h>
@@ -25,7 +26,9 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -972,7 +975,9 @@ TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
   ASSERT_EQ(0, symlink("../outside", dir.File("top/l2").c_str()));
 
   LibraryIndex index;
-  ASSERT_TRUE(index.Build(top.c_str(), kLibraryLimits, nullptr, true));
+  FolderWatch watch;
+  ASSERT_TRUE(watch.Setup());
+  ASSERT_TRUE(index.Build(top.c_str(), kLibraryLimits, nullptr, &watch));
   std::vector<std::string> got = Listed(index, top);
   // The folder outside is listed once, through whichever link comes first.
   std::string outside = std::count(got.begin(), got.end(), "l1/o.png") ? "l1/o.png" : "l2/o.png";
@@ -988,23 +993,23 @@ TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
   EXPECT_LT(index.Bytes(), 4096u) << "a few bytes a picture";
 
   // The folders are watched: a new picture anywhere is news, a hidden file is not.
-  EXPECT_FALSE(index.Changed());
+  EXPECT_FALSE(watch.Changed());
   dir.Write("top/.partial.jpg", png);
-  EXPECT_FALSE(index.Changed());
+  EXPECT_FALSE(watch.Changed());
   dir.Write("top/2024/05/new.png", png);
-  EXPECT_TRUE(index.Changed());
-  EXPECT_FALSE(index.Changed()) << "the news is taken once";
+  EXPECT_TRUE(watch.Changed());
+  EXPECT_FALSE(watch.Changed()) << "the news is taken once";
 
   // Bounds: folders four levels down, then entries.
   LibraryIndex shallow;
-  ASSERT_TRUE(shallow.Build(top.c_str(), LibraryLimits{3, 1000000}, nullptr, false));
+  ASSERT_TRUE(shallow.Build(top.c_str(), LibraryLimits{3, 1000000}, nullptr, nullptr));
   EXPECT_TRUE(shallow.depthLimited);
   EXPECT_FALSE(shallow.entryLimited);
   std::vector<std::string> shallowGot = Listed(shallow, top);
   EXPECT_EQ(0, std::count(shallowGot.begin(), shallowGot.end(), "deep/1/2/3/l.png"));
   EXPECT_EQ(got.size(), shallowGot.size()) << "only the deepest picture is left out";
   LibraryIndex few;
-  ASSERT_TRUE(few.Build(top.c_str(), LibraryLimits{32, 5}, nullptr, false));
+  ASSERT_TRUE(few.Build(top.c_str(), LibraryLimits{32, 5}, nullptr, nullptr));
   EXPECT_TRUE(few.entryLimited);
   EXPECT_EQ(5, few.entries);
   EXPECT_LE(few.Count(), 5);
@@ -1015,7 +1020,7 @@ TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
     dir.Write("top/locked/m.png", png);
     ASSERT_EQ(0, chmod(dir.File("top/locked").c_str(), 0));
     LibraryIndex locked;
-    bool built = locked.Build(top.c_str(), kLibraryLimits, nullptr, false);
+    bool built = locked.Build(top.c_str(), kLibraryLimits, nullptr, nullptr);
     chmod(dir.File("top/locked").c_str(), 0755);
     ASSERT_TRUE(built);
     EXPECT_EQ(1, locked.unreadable);
@@ -1024,11 +1029,11 @@ TEST(PhotoLibrary, WalksEveryFolderOnceAndOnlyPicturesWithinItsBounds) {
     std::printf("unreadable folders not tried: root reads every folder\n");
   }
   LibraryIndex missing;
-  ASSERT_TRUE(missing.Build(dir.File("nowhere").c_str(), kLibraryLimits, nullptr, false));
+  ASSERT_TRUE(missing.Build(dir.File("nowhere").c_str(), kLibraryLimits, nullptr, nullptr));
   EXPECT_EQ(0, missing.Count());
   EXPECT_EQ(1, missing.unreadable);
   LibraryIndex unnamed;  // an empty folder setting names no folder, not "/"
-  ASSERT_TRUE(unnamed.Build("", kLibraryLimits, nullptr, false));
+  ASSERT_TRUE(unnamed.Build("", kLibraryLimits, nullptr, nullptr));
   EXPECT_EQ(0, unnamed.Count());
 }
 
@@ -1047,6 +1052,125 @@ TEST(PhotoLibrary, AFolderMissingAtFirstIsListedAgainWhenAChoiceFindsNothing) {
   ASSERT_TRUE(effect.LoadPic());
   EXPECT_STREQ("found", effect.picName);
   effect.Cleanup();
+}
+
+// The inotify instances this process holds, and their watches in all.
+void InotifyWatches(int* instances, int* watches) {
+  *instances = *watches = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  while (dirent* entry = fds ? readdir(fds) : nullptr) {
+    char link[64] = "";
+    std::string fd = std::string("/proc/self/fd/") + entry->d_name;
+    if (readlink(fd.c_str(), link, sizeof link - 1) <= 0 || std::strcmp(link, "anon_inode:inotify"))
+      continue;
+    ++*instances;
+    std::string info = ReadFileBytes("/proc/self/fdinfo/" + std::string(entry->d_name));
+    for (size_t at = 0; (at = info.find("inotify wd:", at)) != std::string::npos; ++at) ++*watches;
+  }
+  if (fds) closedir(fds);
+}
+
+TEST(PhotoLibrary, ViewsShareOneListingAndOneWatchThatListingsAgainKeep) {
+  TempDir dir;
+  const std::string top = dir.File("lib"), png = RgbPng(1, {kGreen});
+  for (const char* folder : {"lib", "lib/a", "lib/b", "lib/b/c"})
+    ASSERT_EQ(0, mkdir(dir.File(folder).c_str(), 0755));
+  dir.Write("lib/b/c/one.png", png);
+  int instancesBefore = 0, watchesBefore = 0, instances = 0, watches = 0;
+  InotifyWatches(&instancesBefore, &watchesBefore);
+
+  // Two views on the same library: one listing, one index, one watch.
+  PictureLibrary one, two;
+  one.Start(top.c_str());
+  two.Start(top.c_str());
+  two.WaitForListing();
+  ASSERT_TRUE(one.Listed() && two.Listed());
+  EXPECT_EQ(one.Index(), two.Index());
+  InotifyWatches(&instances, &watches);
+  EXPECT_EQ(instancesBefore + 1, instances);
+  EXPECT_EQ(watchesBefore + 4, watches);
+
+  // Listed again after each change, both views stepping it as they draw:
+  // the folders keep their watches, a new one is added, one gone is let go.
+  auto listedAgain = [&] {
+    const LibraryIndex* before = one.Index();
+    for (int i = 0; i < 400 && one.Index() == before; ++i) {
+      one.Update(0.25f);
+      two.Update(0.25f);
+      usleep(10000);
+    }
+    return one.Index() != before && one.Index() == two.Index();
+  };
+  ASSERT_EQ(0, mkdir(dir.File("lib/new").c_str(), 0755));
+  dir.Write("lib/new/two.png", png);
+  ASSERT_TRUE(listedAgain());
+  EXPECT_EQ(2, two.Count());
+  InotifyWatches(&instances, &watches);
+  EXPECT_EQ(instancesBefore + 1, instances);
+  EXPECT_EQ(watchesBefore + 5, watches) << "the folders listed again are watched once";
+  ASSERT_EQ(0, rename(dir.File("lib/b/c").c_str(), dir.File("elsewhere").c_str()));
+  ASSERT_TRUE(listedAgain());
+  EXPECT_EQ(1, two.Count());
+  InotifyWatches(&instances, &watches);
+  EXPECT_EQ(watchesBefore + 4, watches) << "a folder moved out of the library is watched no more";
+  EXPECT_EQ(4, one.Watch()->Count());
+
+  // The last view to go closes the watch.
+  one.Cleanup();
+  EXPECT_TRUE(two.Listed());
+  two.Cleanup();
+  InotifyWatches(&instances, &watches);
+  EXPECT_EQ(instancesBefore, instances);
+}
+
+// Writes `text` to a file of /proc; false when it cannot.
+bool WriteProc(const char* path, const std::string& text) {
+  FILE* f = std::fopen(path, "w");
+  if (!f) return false;
+  bool ok = std::fputs(text.c_str(), f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+TEST(FolderWatch, AtTheUsersLimitOfWatchesItSaysSoOnceAndAddsNoMore) {
+  // A user namespace of its own, whose limit of watches a child may lower
+  // without touching the machine's.
+  TempDir dir;
+  for (const char* folder : {"a", "b", "c", "d", "e"}) ASSERT_EQ(0, mkdir(dir.File(folder).c_str(), 0755));
+  const std::string said = dir.File("said");
+  const uid_t uid = getuid();
+  const gid_t gid = getgid();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWUSER) != 0 || !WriteProc("/proc/self/setgroups", "deny") ||
+        !WriteProc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !WriteProc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1") ||
+        !WriteProc("/proc/sys/user/max_inotify_watches", "2"))
+      _exit(77);
+    if (!std::freopen(said.c_str(), "w", stderr)) _exit(2);
+    SetVerbose(true);
+    FolderWatch watch;
+    if (!watch.Setup()) _exit(3);
+    watch.BeginListing();
+    bool added[4] = {watch.Add(dir.File("a").c_str()), watch.Add(dir.File("b").c_str()),
+                     watch.Add(dir.File("c").c_str()), watch.Add(dir.File("d").c_str())};
+    // Room again: the user's other programs may take it; this watch adds no more.
+    if (!WriteProc("/proc/sys/user/max_inotify_watches", "100")) _exit(4);
+    bool later = watch.Add(dir.File("e").c_str());
+    std::fflush(stderr);
+    _exit(added[0] && added[1] && !added[2] && !added[3] && !later && !watch.Complete() &&
+                  watch.Count() == 2
+              ? 0
+              : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no user namespace to lower the limit in";
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "the watch went on adding, or took more than the limit";
+  std::string lines = ReadFileBytes(said);
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), '\n')) << lines;
+  EXPECT_NE(std::string::npos, lines.find("max_user_watches")) << lines;
 }
 
 TEST(PhotoLibrary, DrawsEveryPictureOfTheLibraryAlikeHoweverTheFoldersAreFilled) {
@@ -1144,7 +1268,7 @@ TEST(PhotoLibrary, ShowsAPhotoOfEachFormatUprightAndNamedWithoutItsExtension) {
   }
   // Whatever no installed module reads is left out, and said.
   LibraryIndex all;
-  ASSERT_TRUE(all.Build(top.c_str(), kLibraryLimits, nullptr, false));
+  ASSERT_TRUE(all.Build(top.c_str(), kLibraryLimits, nullptr, nullptr));
   for (const std::string& relative : Listed(all, top)) {
     const std::string path = top + "/" + relative;
     const std::string module = NSBitmapImageRep::ModuleFor(path.c_str(), NSBitmapImageRep::kPhotoFormats);

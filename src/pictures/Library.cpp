@@ -169,7 +169,6 @@ void LibraryIndex::Cleanup() {
   std::free(files);
   files = nullptr;
   fileCount = fileCapacity = 0;
-  watcher.Cleanup();
   folders = unreadable = 0;
   depthLimited = entryLimited = false;
   entries = 0;
@@ -221,10 +220,10 @@ bool LibraryIndex::Shrink() {
 }
 
 bool LibraryIndex::Build(const char* top, const LibraryLimits& limits,
-                         const std::atomic<bool>* stop, bool watch) {
+                         const std::atomic<bool>* stop, FolderWatch* watch) {
   Cleanup();
   if (!top || !top[0]) return true;  // no folder named: no pictures, not the whole disk
-  if (watch) watcher.Setup();
+  if (watch) watch->BeginListing();
 
   // The path of the folder being read, for the watch, the lines said and
   // the length check; folder 0 is the top, named by its whole path less a
@@ -266,7 +265,7 @@ bool LibraryIndex::Build(const char* top, const LibraryLimits& limits,
   }
   stack[0].folder = 0;
   stack[0].pathLength = topLength == 1 && path[0] == '/' ? 0 : topLength;
-  if (watch) watcher.Add(path[0] ? path : "/");
+  if (watch) watch->Add(path[0] ? path : "/");
   folders = 1;
 
   while (depth >= 0 && ok) {
@@ -345,7 +344,7 @@ bool LibraryIndex::Build(const char* top, const LibraryLimits& limits,
       break;
     }
     // Watched before it is read, so that nothing added meanwhile is missed.
-    if (watch) watcher.Add(path);
+    if (watch) watch->Add(path);
     ++folders;
     Level& next = stack[++depth];
     next.dir = dir;
@@ -360,6 +359,7 @@ bool LibraryIndex::Build(const char* top, const LibraryLimits& limits,
     Cleanup();
     return false;
   }
+  if (watch) watch->EndListing();
   return Shrink();
 }
 
@@ -396,45 +396,59 @@ size_t LibraryIndex::Bytes() const {
 
 // ---- PictureLibrary --------------------------------------------------------
 
-PictureLibrary::PictureLibrary()
-    : index(nullptr),
-      listing(nullptr),
-      retired(nullptr),
-      retiring(false),
-      unchanged(false),
-      listingSeconds(0),
-      indexSeconds(0),
-      sinceCheck(0),
-      quietFor(0),
-      changePending(false) {
-  top[0] = '\0';
-  gone[0] = '\0';
-}
+// One folder's library, shared by every PictureLibrary of the process that
+// names it.
+struct PictureLibrary::Shared {
+  Worker worker;
+  FolderWatch watch;       // kept across listings; added to on the worker
+  char top[1025];
+  char gone[4096];         // a file whose absence the next job checks first; "" for none
+  LibraryIndex* index;     // the listing in use; owned
+  LibraryIndex* listing;   // written by the worker; owned until taken
+  bool unchanged;          // the job found `gone` still there and listed nothing
+  double listingSeconds;   // how long the job's walk took
+  double indexSeconds;     // ... and that of the index in use
+  float sinceCheck;        // seconds since the watch was last read
+  float quietFor;          // seconds since its last change, while one is pending
+  bool changePending;      // the watch saw a change not yet listed
+  int owners;
+  const PictureLibrary* clock;  // the owner whose Update counts the time
 
-PictureLibrary::~PictureLibrary() { Cleanup(); }
+  Shared()
+      : index(nullptr),
+        listing(nullptr),
+        unchanged(false),
+        listingSeconds(0),
+        indexSeconds(0),
+        sinceCheck(0),
+        quietFor(0),
+        changePending(false),
+        owners(0),
+        clock(nullptr) {
+    top[0] = '\0';
+    gone[0] = '\0';
+  }
+  ~Shared() {
+    worker.Stop();
+    delete listing;
+    delete index;
+  }
 
-void PictureLibrary::Cleanup() {
-  worker.Stop();
-  retiring = false;
-  delete retired;
-  retired = nullptr;
-  delete listing;
-  listing = nullptr;
-  delete index;
-  index = nullptr;
-  changePending = false;
-  sinceCheck = quietFor = 0;
-}
+  void StartListing(const char* check);
+  void TakeListing();
+  void Update(float seconds);
+};
 
-void PictureLibrary::Start(const char* folder) {
-  Cleanup();
-  size_t length = folder ? strnlen(folder, sizeof top - 1) : 0;
-  if (length) std::memcpy(top, folder, length);
-  top[length] = '\0';
-  StartListing(nullptr);
-}
+namespace {
 
-void PictureLibrary::StartListing(const char* check) {
+// The libraries of the process, one per folder; the owners' thread alone
+// reads and changes the list.
+constexpr int kMostLibraries = 16;
+PictureLibrary::Shared* gLibraries[kMostLibraries];
+
+}  // namespace
+
+void PictureLibrary::Shared::StartListing(const char* check) {
   size_t length = check ? strnlen(check, sizeof gone - 1) : 0;
   if (length) std::memcpy(gone, check, length);
   gone[length] = '\0';
@@ -447,7 +461,7 @@ void PictureLibrary::StartListing(const char* check) {
     }
     const auto started = std::chrono::steady_clock::now();
     LibraryIndex* fresh = new (std::nothrow) LibraryIndex;
-    if (fresh && !fresh->Build(top, kLibraryLimits, &stop, true)) {
+    if (fresh && !fresh->Build(top, kLibraryLimits, &stop, &watch)) {
       delete fresh;
       fresh = nullptr;
     }
@@ -457,48 +471,32 @@ void PictureLibrary::StartListing(const char* check) {
   });
 }
 
-void PictureLibrary::TakeListing() {
+void PictureLibrary::Shared::TakeListing() {
   worker.Wait();
-  if (retiring) {  // the job let the replaced listing go
-    retiring = false;
-    return;
-  }
   if (unchanged || !listing) return;  // nothing new, or out of memory: keep the old
-  retired = index;
+  // The watch stays with the library, so dropping an index costs no more
+  // than giving its memory back.
+  delete index;
   index = listing;
   listing = nullptr;
   indexSeconds = listingSeconds;
-  if (retired) {
-    // Closing a watch of thousands of folders waits for the kernel, for up
-    // to tens of milliseconds: not on the thread that draws.
-    retiring = true;
-    worker.Start([this](const std::atomic<bool>&) {
-      delete retired;
-      retired = nullptr;
-    });
-  }
   VerboseLine("picture library %s: %d pictures in %d folders (%lld entries), listed in %.2f s; "
               "index %.1f KiB%s",
               top, index->Count(), index->folders, static_cast<long long>(index->entries),
               listingSeconds, index->Bytes() / 1024.0,
-              index->Watched() ? "" : "; not every folder can be watched for changes");
+              watch.Complete() ? "" : "; not every folder can be watched for changes");
 }
 
-void PictureLibrary::WaitForListing() {
-  if (worker.Busy()) TakeListing();
-}
-
-void PictureLibrary::Update(float seconds) {
+void PictureLibrary::Shared::Update(float seconds) {
   if (worker.Busy()) {
     if (!worker.Finished()) return;
     TakeListing();
-    if (worker.Busy()) return;  // letting the replaced listing go
   }
   if (!index) return;
   sinceCheck += seconds;
   if (sinceCheck < 1.0f) return;
   // Copying photos in sends a stream of changes: list once they pause.
-  if (index->Changed()) {
+  if (watch.Changed()) {
     changePending = true;
     quietFor = 0;
   } else if (changePending) {
@@ -511,11 +509,77 @@ void PictureLibrary::Update(float seconds) {
   }
 }
 
+PictureLibrary::PictureLibrary() : shared(nullptr) {}
+
+PictureLibrary::~PictureLibrary() { Cleanup(); }
+
+void PictureLibrary::Cleanup() {
+  if (!shared) return;
+  if (shared->clock == this) shared->clock = nullptr;
+  if (--shared->owners == 0) {
+    for (Shared*& each : gLibraries)
+      if (each == shared) each = nullptr;
+    delete shared;
+  }
+  shared = nullptr;
+}
+
+void PictureLibrary::Start(const char* folder) {
+  Cleanup();
+  char top[sizeof shared->top];
+  size_t length = folder ? strnlen(folder, sizeof top - 1) : 0;
+  if (length) std::memcpy(top, folder, length);
+  top[length] = '\0';
+  Shared** slot = nullptr;
+  for (Shared*& each : gLibraries) {
+    if (each && std::strcmp(each->top, top) == 0) {
+      shared = each;
+      ++shared->owners;
+      return;
+    }
+    if (!each && !slot) slot = &each;
+  }
+  shared = new (std::nothrow) Shared;
+  if (!shared) return;
+  // Past the list's room a library serves its owner alone.
+  if (slot) *slot = shared;
+  shared->owners = 1;
+  std::memcpy(shared->top, top, length + 1);
+  shared->watch.Setup();
+  shared->StartListing(nullptr);
+}
+
+void PictureLibrary::Update(float seconds) {
+  if (!shared) return;
+  if (!shared->clock) shared->clock = this;
+  if (shared->clock == this) shared->Update(seconds);
+}
+
+void PictureLibrary::WaitForListing() {
+  if (shared && shared->worker.Busy()) shared->TakeListing();
+}
+
+bool PictureLibrary::Listed() const { return shared && shared->index; }
+
+int PictureLibrary::Count() const { return Listed() ? shared->index->Count() : 0; }
+
+bool PictureLibrary::PathOf(int n, char* path, size_t size, const char** name) const {
+  return Listed() && shared->index->PathOf(n, path, size, name);
+}
+
+const LibraryIndex* PictureLibrary::Index() const { return shared ? shared->index : nullptr; }
+
+const FolderWatch* PictureLibrary::Watch() const { return shared ? &shared->watch : nullptr; }
+
+bool PictureLibrary::Listing() const { return shared && shared->worker.Busy(); }
+
+double PictureLibrary::ListingSeconds() const { return shared ? shared->indexSeconds : 0; }
+
 void PictureLibrary::FoundNothing() {
-  if (!worker.Busy()) StartListing(nullptr);
+  if (shared && !shared->worker.Busy()) shared->StartListing(nullptr);
 }
 
 void PictureLibrary::PictureFailed(const char* path) {
-  if (!index || worker.Busy()) return;
-  StartListing(path);
+  if (!shared || !shared->index || shared->worker.Busy()) return;
+  shared->StartListing(path);
 }

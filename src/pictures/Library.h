@@ -49,12 +49,13 @@ public:
   // that is not a regular file or folder (a FIFO, a device). A folder that
   // cannot be read is passed over with a --verbose line, and a path longer
   // than the system takes is passed over; reaching a limit is said in one
-  // line on standard error, --verbose or not. With
-  // `watch`, every listed folder is watched for changes (Changed()). False
-  // when `stop` turned true or memory ran out: the index is then empty.
-  // True otherwise, also when the top itself cannot be read.
+  // line on standard error, --verbose or not. With a `watch` (set up), every
+  // listed folder is watched for changes, and once the listing is whole the
+  // folders it no longer holds are let go. False when `stop` turned true or
+  // memory ran out: the index is then empty. True otherwise, also when the
+  // top itself cannot be read.
   bool Build(const char* top, const LibraryLimits& limits, const std::atomic<bool>* stop,
-             bool watch);
+             FolderWatch* watch);
 
   int Count() const { return static_cast<int>(fileCount); }
   // Writes the full path of picture n (0 .. Count() - 1) into `path` (`size`
@@ -63,12 +64,6 @@ public:
   bool PathOf(int n, char* path, size_t size, const char** name) const;
   // Memory the index holds, in bytes.
   size_t Bytes() const;
-  // A listed folder has changed since Build, as far as the watch can tell
-  // (changes are found only while every folder could be watched). Takes the
-  // news: the next call reports only later changes.
-  bool Changed() { return watcher.Changed(); }
-  // Every listed folder is watched.
-  bool Watched() const { return watcher.Complete(); }
 
   void Cleanup();
 
@@ -92,13 +87,15 @@ private:
   size_t folderCount, folderCapacity;
   File* files;
   size_t fileCount, fileCapacity;
-  FolderWatch watcher;
 };
 
 // A library kept current for the effect: listed on a worker thread at the
 // worker's low priority, never on the owner's thread, and listed again (on
-// that thread) when its folders have changed or a chosen file has gone. The
-// owner's thread calls every operation.
+// that thread) when its folders have changed or a chosen file has gone. Every
+// PictureLibrary of the process that names the same folder shares one
+// listing, one index and one watch of its folders: the views of several
+// monitors list and watch a library once. The owners' thread calls every
+// operation.
 class PictureLibrary {
 public:
   PictureLibrary();   // nothing listed; allocates nothing
@@ -106,31 +103,32 @@ public:
   PictureLibrary(const PictureLibrary&) = delete;
   PictureLibrary& operator=(const PictureLibrary&) = delete;
 
-  // Starts listing the folder `top` (copied, at most 1024 bytes); whatever
-  // was listed before is dropped.
+  // Takes the process's library of the folder `top` (at most 1024 bytes),
+  // starting its listing where no other owner has it; whatever this one had
+  // before is let go.
   void Start(const char* top);
   // Takes a listing that has finished in place of the index. Once the
   // watched folders have changed and then stayed quiet for two seconds,
-  // starts listing them again. `seconds`: the time since the last call.
+  // starts listing them again. `seconds`: the time since the last call; of
+  // the owners of one library, the first that calls counts the time for all.
   // Costs a flag test on most calls and a read of the watch once a second.
   void Update(float seconds);
   // Waits for a listing under way and takes it.
   void WaitForListing();
   // A first listing has been taken (it may hold no pictures).
-  bool Listed() const { return index != nullptr; }
+  bool Listed() const;
   // Pictures in the index; 0 before the first listing.
-  int Count() const { return index ? index->Count() : 0; }
+  int Count() const;
   // As LibraryIndex::PathOf; false before the first listing.
-  bool PathOf(int n, char* path, size_t size, const char** name) const {
-    return index && index->PathOf(n, path, size, name);
-  }
+  bool PathOf(int n, char* path, size_t size, const char** name) const;
   // The index, for measuring; null before the first listing.
-  const LibraryIndex* Index() const { return index; }
-  // A listing is under way (or finished and not yet taken), or the one it
-  // replaced is being let go.
-  bool Listing() const { return worker.Busy(); }
+  const LibraryIndex* Index() const;
+  // The watch of its folders; null before Start.
+  const FolderWatch* Watch() const;
+  // A listing is under way (or finished and not yet taken).
+  bool Listing() const;
   // Seconds the walk of the index in use took.
-  double ListingSeconds() const { return indexSeconds; }
+  double ListingSeconds() const;
   // A chosen picture at `path` could not be decoded: if the file has gone,
   // the library is listed again. The check and the listing run on the
   // worker; nothing is done while a listing is under way.
@@ -139,24 +137,12 @@ public:
   // not yet mounted) or empty, so it is listed again on the worker, unless a
   // listing is under way.
   void FoundNothing();
-  // Stops a listing under way and drops the index.
+  // Lets the library go; the last owner's going stops a listing under way
+  // and drops the index.
   void Cleanup();
 
-private:
-  void StartListing(const char* gone);
-  void TakeListing();
+  struct Shared;  // one folder's listing, index and watch
 
-  Worker worker;
-  char top[1025];
-  char gone[4096];         // a file whose absence the next job checks first; "" for none
-  LibraryIndex* index;     // the listing in use; owned
-  LibraryIndex* listing;   // written by the worker; owned until taken
-  LibraryIndex* retired;   // the listing replaced, deleted on the worker; owned
-  bool retiring;           // the worker's job is that deletion
-  bool unchanged;          // the job found `gone` still there and listed nothing
-  double listingSeconds;   // how long the job's walk took
-  double indexSeconds;     // ... and that of the index in use
-  float sinceCheck;        // seconds since the watch was last read
-  float quietFor;          // seconds since its last change, while one is pending
-  bool changePending;      // the watch saw a change not yet listed
+private:
+  Shared* shared;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/FolderWatch.h"
 
+#include "platform/Verbose.h"
+
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -22,19 +24,47 @@ constexpr uint32_t kWatched = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_T
 FolderWatch::~FolderWatch() { Cleanup(); }
 
 bool FolderWatch::Setup() {
-  Cleanup();
+  if (fd >= 0) return true;
   complete = true;
   fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) complete = false;
   return fd >= 0;
 }
 
+void FolderWatch::BeginListing() {
+  ++listing;
+  complete = fd >= 0 && !full;
+}
+
 bool FolderWatch::Add(const char* folder) {
-  if (fd < 0 || inotify_add_watch(fd, folder, kWatched) < 0) {
+  if (fd < 0 || full) {
     complete = false;
     return false;
   }
+  int wd = inotify_add_watch(fd, folder, kWatched);
+  if (wd < 0) {
+    if (errno == ENOSPC) {
+      full = true;
+      VerboseLine("the system's limit of folder watches (fs.inotify.max_user_watches) is met "
+                  "at %d folders: changes in the others are found only when a picture is missed",
+                  Count());
+    }
+    complete = false;
+    return false;
+  }
+  listingOf[wd] = listing;
   return true;
+}
+
+void FolderWatch::EndListing() {
+  for (auto it = listingOf.begin(); it != listingOf.end();) {
+    if (it->second == listing) {
+      ++it;
+      continue;
+    }
+    inotify_rm_watch(fd, it->first);
+    it = listingOf.erase(it);
+  }
 }
 
 bool FolderWatch::Changed() {
@@ -48,8 +78,9 @@ bool FolderWatch::Changed() {
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
       const inotify_event* e = reinterpret_cast<const inotify_event*>(buffer + at);
       // Hidden entries (editors' and importers' scratch files) are never
-      // listed, so their coming and going changes nothing.
-      if (e->len == 0 || e->name[0] != '.') changed = true;
+      // listed, so their coming and going changes nothing; nor does a watch
+      // let go of (a folder gone says so on its own).
+      if (!(e->mask & IN_IGNORED) && (e->len == 0 || e->name[0] != '.')) changed = true;
       at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
     }
   }
@@ -59,4 +90,7 @@ bool FolderWatch::Changed() {
 void FolderWatch::Cleanup() {
   if (fd >= 0) close(fd);
   fd = -1;
+  full = false;
+  complete = true;
+  listingOf.clear();
 }
