@@ -61,6 +61,7 @@ glymmer=$build/app/glymmer
 helper=$build/tools/glymmer-gnome-helper/glymmer-gnome-helper
 xshot=$build/tools/glymmer-xshot/glymmer-xshot
 export WAYLAND_DISPLAY=glymmer-gnome
+. "$source_dir/tests/support/session.sh"
 pids=()
 cleanup() {
   local i
@@ -98,12 +99,7 @@ done
 # The user: keys, pointer and screenshots, over one held RemoteDesktop session.
 coproc user { "$helper" serve 2>"$work/user.log"; }
 pids+=("$user_PID")
-do_() {
-  local reply
-  echo "$*" >&"${user[1]}"
-  read -r -t 30 -u "${user[0]}" reply || fail "the helper did not answer \"$*\""
-  [ "$reply" = ok ] || fail "$*: $reply"
-}
+do_() { ask user "$@"; }
 # shot NAME [X,Y,W,H]: glymmer-xshot's line for a screenshot of the monitor.
 shot() {
   do_ shot "$work/shots/$1.png"

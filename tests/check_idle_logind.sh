@@ -29,10 +29,7 @@ need_built "$glymmer" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT
-mkdir -p "$work/config/glymmer" "$work/runtime" "$work/home"
-chmod 700 "$work/runtime"
-write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
+idle_home
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus XDG_SESSION_ID=31
 unset WAYLAND_DISPLAY
 
@@ -42,12 +39,6 @@ export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus
 for _ in $(seq 100); do [ -S "$work/system-bus" ] && break; sleep 0.1; done
 coproc logind { exec /usr/bin/python3 "$source_dir/tests/support/logind.py"; }
 pids+=("$logind_PID")
-say() {
-  local reply
-  echo "$*" >&"${logind[1]}"
-  read -r -t 10 -u "${logind[0]}" reply || fail "the stand-in logind did not answer \"$*\""
-  [ "$reply" = ok ] || fail "$*: $reply"
-}
 read -r -t 10 -u "${logind[0]}" ready && [ "$ready" = ready ] || fail "the stand-in logind did not start"
 
 shot() { "$xshot"; }
@@ -63,7 +54,7 @@ grep -qF "the saver ends when logind locks session /org/freedesktop/login1/sessi
 
 # Lock alone: the saver ends. The user back, typing the password: the lock no
 # locker confirmed is over, and the next idle period brings the saver.
-say lock
+ask logind lock
 wait_seen "the session locked; the saver ends" 1
 wait_uncovered 0.9
 xdotool key shift
@@ -75,13 +66,13 @@ wait_seen "the saver ended" 2
 
 # LockedHint true: every idle period is held back, after activity too, until
 # it turns false.
-say hint true
+ask logind hint true
 wait_seen "the session locked" 2
 wait_seen "but the session is locked" 1 5
 xdotool key shift
 wait_seen "but the session is locked" 2 5
 [ "$(seen "the saver starts")" -eq 2 ] || fail "a saver came while LockedHint said the session was locked"
-say hint false
+ask logind hint false
 wait_seen "the session is unlocked" 1
 xdotool key shift
 wait_seen "the saver starts" 3

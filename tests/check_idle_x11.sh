@@ -28,10 +28,7 @@ need_built "$glymmer" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT
-mkdir -p "$work/config/glymmer" "$work/runtime" "$work/home"
-chmod 700 "$work/runtime"
-write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
+idle_home
 # No session bus: the watcher finds no GNOME idle monitor.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
 unset WAYLAND_DISPLAY

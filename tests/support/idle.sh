@@ -146,3 +146,12 @@ end_watcher() {
   alive "$pid" && fail "the saver outlives its watcher ended by SIGTERM"
   grep -q "view 1 destroyed" "$log" || fail "the saver did not end in order"
 }
+
+# idle_home: a home, configuration (3000 letters, the built-in pictures) and
+# runtime folder of its own under `work` for the watcher and its saver.
+idle_home() {
+  mkdir -p "$work/config/glymmer" "$work/runtime" "$work/home"
+  chmod 700 "$work/runtime"
+  write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/" 3000
+  export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
+}

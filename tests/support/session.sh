@@ -19,6 +19,17 @@ need_built() {
   done
 }
 
+# ask COPROC WORDS...: sends WORDS as one line to the coprocess named COPROC
+# (a helper that serves commands) and fails unless it answers "ok" within 30 s.
+ask() {
+  local -n channel=$1
+  local reply
+  shift
+  echo "$*" >&"${channel[1]}"
+  read -r -t 30 -u "${channel[0]}" reply || fail "the helper did not answer \"$*\""
+  [ "$reply" = ok ] || fail "$*: $reply"
+}
+
 # end_started: an EXIT trap. Ends the processes listed in `pids`, last started
 # first (hacks and clients before the X server they draw on), and removes
 # `work`.
