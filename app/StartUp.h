@@ -26,7 +26,8 @@ int StoredIdleDelayMinutes();
 bool StoreIdleDelayMinutes(int minutes, std::string* where);
 
 // The session a watcher serves, as a file-name-safe word: the Wayland
-// display, else the X display without its screen number.
+// display, else the X display, one name however the environment spells it
+// (DisplayLockName).
 std::string SessionName();
 
 // One watcher per session: a lock file in the user's runtime folder, held
