@@ -5,6 +5,7 @@
 #include "host/AppSettings.h"
 #include "platform/Bundle.h"
 #include "platform/DisplaySystem.h"
+#include "platform/IdleLoop.h"
 #include "platform/ScreenSaverDefaults.h"
 
 #include <fcntl.h>
@@ -113,7 +114,7 @@ bool ApplyStartUpNow(bool on) {
   if (stillHeld) return false;
   std::string program = OwnExecutable();
   if (program.empty()) return false;
-  pid_t child = fork();
+  pid_t child = ForkWithDefaultSignals();
   if (child < 0) return false;
   if (child == 0) {
     // A grandchild in a session of its own: it outlives the dialog, and no
