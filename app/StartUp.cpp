@@ -110,8 +110,8 @@ bool ApplyStartUpNow(bool on) {
   // A watcher that holds on past the wait would refuse the new one unseen.
   const bool stillHeld = fd >= 0 && Held(fd);
   if (fd >= 0) close(fd);
-  if (!on) return true;
   if (stillHeld) return false;
+  if (!on) return true;
   std::string program = OwnExecutable();
   if (program.empty()) return false;
   pid_t child = ForkWithDefaultSignals();

@@ -39,6 +39,6 @@ int ClaimSession(const std::string& session);
 // Makes the dialog's switch take effect at once, not only at the next login:
 // with `on`, a watcher of this session is started again (so that it takes the
 // stored delay) or started anew, in the background and on its own; without,
-// the running one is ended. False when a new watcher could not be started
-// (the running one among the reasons, when it does not end within 8 s).
+// the running one is ended. False when the running one does not end within
+// 8 s, or a new watcher could not be started.
 bool ApplyStartUpNow(bool on);

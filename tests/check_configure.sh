@@ -161,6 +161,28 @@ press_until_gone alt+s
 [ -e "$entry" ] && fail "the switch turned off left the autostart entry"
 [ -z "$(watcher)" ] || fail "turning the switch off left the watcher running"
 
+# A watcher that does not end (stopped: SIGTERM waits) is not reported gone:
+# the switch turned off says so in an alert.
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t Tab space 2>/dev/null
+press_until_gone alt+s
+for _ in $(seq 50); do [ -n "$(watcher)" ] && break; sleep 0.1; done
+running=$(watcher)
+[ -n "$running" ] || fail "turning the switch on started no watcher"
+kill -STOP "$running"
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t Tab space alt+s 2>/dev/null
+alert=$(timeout 30 xdotool search --sync --name '^ERROR$' 2>/dev/null | head -n1)
+kill -CONT "$running"
+[ -n "$alert" ] || { kill "$pid"; fail "no alert for a watcher that did not end ($(cat "$work/err"))"; }
+press_until_gone Return "$alert" 1
+grep -q "^ERROR: Glymmer's running idle watcher did not end" "$work/err" ||
+  fail "the alert does not say the watcher did not end: $(cat "$work/err")"
+
 # The entry names the program by its absolute path, even where PATH finds it,
 # and systemd's xdg-autostart generator (what starts entries on GNOME and
 # KDE) makes of it a unit that systemd takes: here from a folder with a space.
