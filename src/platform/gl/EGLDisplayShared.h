@@ -32,11 +32,11 @@ void ReleaseX11Display(void* xDisplay);
 EGLDisplay AcquireWaylandDisplay(void* wlDisplay);
 void ReleaseWaylandDisplay(void* wlDisplay);
 
-// Chooses a window configuration that renders desktop OpenGL with exactly 8
-// bits per colour (deeper only where no such one exists) and, where one is
-// offered, no alpha: a compositor shows a colour buffer's alpha as
-// see-through, and the scene clears with alpha 0. False if there is no window
-// configuration at all.
+// Chooses a window configuration that renders desktop OpenGL with at least 8
+// bits per colour: one without alpha where one is offered (a compositor shows
+// a colour buffer's alpha as see-through, and the scene clears with alpha 0),
+// and among those one of exactly 8 bits before deeper ones. False if there is
+// no window configuration at all.
 bool ChooseOpaqueWindowConfig(EGLDisplay display, EGLConfig* config);
 
 // Chooses a window configuration that renders desktop OpenGL into windows of
