@@ -46,7 +46,9 @@ bool SaveStartUp(NSControl* delay, NSSwitch* start, bool wasOn, int oldDelay) {
                AutostartEntryPath() + " could not be " + (on ? "written" : "removed") + " (" +
                why + ").";
   if (problem.empty() && changed && !ApplyStartUpNow(on))
-    problem = "Glymmer could not start its idle watcher now; it starts at the next login.";
+    problem = on ? "Glymmer could not start its idle watcher now; it starts at the next login."
+                 : "Glymmer's running idle watcher did not end within 8 seconds; it may go on "
+                   "until the session ends.";
   if (problem.empty()) return true;
   // One alert for one Save: where the module's settings failed too, its
   // alert has told already, and this goes to standard error only.

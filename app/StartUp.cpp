@@ -4,6 +4,8 @@
 
 #include "host/AppSettings.h"
 #include "platform/Bundle.h"
+#include "platform/DisplaySystem.h"
+#include "platform/IdleLoop.h"
 #include "platform/ScreenSaverDefaults.h"
 
 #include <fcntl.h>
@@ -13,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -43,26 +44,8 @@ bool StoreIdleDelayMinutes(int minutes, std::string* where) {
 }
 
 std::string SessionName() {
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* x11 = std::getenv("DISPLAY");
-  std::string name;
-  if (wayland && *wayland) {
-    name = wayland;
-  } else if (x11 && *x11) {
-    name = x11;
-    size_t colon = name.rfind(':');
-    size_t dot = name.find('.', colon == std::string::npos ? 0 : colon);
-    if (colon != std::string::npos && dot != std::string::npos) name.resize(dot);
-  } else {
-    name = "none";
-  }
-  std::string safe;
-  for (char c : name)
-    safe += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
-                    c == ':'
-                ? c
-                : '_';
-  return safe;
+  DisplayBackend backend;
+  return DisplayBackendFromEnvironment(&backend) ? DisplayLockName(backend) : "none";
 }
 
 namespace {
@@ -127,11 +110,11 @@ bool ApplyStartUpNow(bool on) {
   // A watcher that holds on past the wait would refuse the new one unseen.
   const bool stillHeld = fd >= 0 && Held(fd);
   if (fd >= 0) close(fd);
-  if (!on) return true;
   if (stillHeld) return false;
+  if (!on) return true;
   std::string program = OwnExecutable();
   if (program.empty()) return false;
-  pid_t child = fork();
+  pid_t child = ForkWithDefaultSignals();
   if (child < 0) return false;
   if (child == 0) {
     // A grandchild in a session of its own: it outlives the dialog, and no

@@ -26,7 +26,8 @@ int StoredIdleDelayMinutes();
 bool StoreIdleDelayMinutes(int minutes, std::string* where);
 
 // The session a watcher serves, as a file-name-safe word: the Wayland
-// display, else the X display without its screen number.
+// display, else the X display, one name however the environment spells it
+// (DisplayLockName).
 std::string SessionName();
 
 // One watcher per session: a lock file in the user's runtime folder, held
@@ -38,6 +39,6 @@ int ClaimSession(const std::string& session);
 // Makes the dialog's switch take effect at once, not only at the next login:
 // with `on`, a watcher of this session is started again (so that it takes the
 // stored delay) or started anew, in the background and on its own; without,
-// the running one is ended. False when a new watcher could not be started
-// (the running one among the reasons, when it does not end within 8 s).
+// the running one is ended. False when the running one does not end within
+// 8 s, or a new watcher could not be started.
 bool ApplyStartUpNow(bool on);

@@ -3,7 +3,8 @@
 # dialog appears; Escape ends it and stores nothing; Return presses Save,
 # which stores every setting; SIGTERM ends it; without a display it says so.
 # The start-up row below the module's sheet: its delay goes to the program's
-# own store, its switch installs and removes the autostart entry.
+# own store, its switch installs and removes the autostart entry, one that
+# systemd's xdg-autostart generator takes, or says why it cannot.
 # Usage: check_configure.sh BUILD_DIR SOURCE_DIR
 set -u
 build=$1
@@ -159,6 +160,70 @@ xdotool key alt+t Tab space 2>/dev/null
 press_until_gone alt+s
 [ -e "$entry" ] && fail "the switch turned off left the autostart entry"
 [ -z "$(watcher)" ] || fail "turning the switch off left the watcher running"
+
+# A watcher that does not end (stopped: SIGTERM waits) is not reported gone:
+# the switch turned off says so in an alert.
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t Tab space 2>/dev/null
+press_until_gone alt+s
+for _ in $(seq 50); do [ -n "$(watcher)" ] && break; sleep 0.1; done
+running=$(watcher)
+[ -n "$running" ] || fail "turning the switch on started no watcher"
+kill -STOP "$running"
+start
+xdotool windowfocus "$win" 2>/dev/null
+sleep 0.3
+xdotool key alt+t Tab space alt+s 2>/dev/null
+alert=$(timeout 30 xdotool search --sync --name '^ERROR$' 2>/dev/null | head -n1)
+kill -CONT "$running"
+[ -n "$alert" ] || { kill "$pid"; fail "no alert for a watcher that did not end ($(cat "$work/err"))"; }
+press_until_gone Return "$alert" 1
+grep -q "^ERROR: Glymmer's running idle watcher did not end" "$work/err" ||
+  fail "the alert does not say the watcher did not end: $(cat "$work/err")"
+
+# The entry names the program by its absolute path, even where PATH finds it,
+# and systemd's xdg-autostart generator (what starts entries on GNOME and
+# KDE) makes of it a unit that systemd takes: here from a folder with a space.
+# From a folder with a %, which no entry can carry (the generator keeps it,
+# and systemd reads it as a specifier), an alert says so and nothing is
+# written.
+generator=/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator
+[ -x "$generator" ] || fail "systemd's xdg-autostart generator is missing (scripts/setup installs systemd)"
+mkdir -p "$work/per%cent" "$work/with space" "$work/units"
+cp "$glymmer" "$work/per%cent/glymmer"
+cp "$glymmer" "$work/with space/glymmer"
+switch_on_and_save() {
+  xdotool windowfocus "$win" 2>/dev/null
+  sleep 0.3
+  xdotool key alt+t Tab space 2>/dev/null
+  sleep 0.2
+  xdotool key alt+s 2>/dev/null
+}
+glymmer=$work/per%cent/glymmer start
+switch_on_and_save
+alert=$(timeout 10 xdotool search --sync --name '^ERROR$' 2>/dev/null | head -n1)
+[ -n "$alert" ] || { kill "$pid"; fail "no alert for a path with a % ($(cat "$work/err"))"; }
+press_until_gone Return "$alert" 1
+grep -q "^ERROR: The autostart entry .* could not be written (Glymmer's own path $work/per%cent/glymmer holds the character %" \
+  "$work/err" || fail "the alert does not name the %: $(cat "$work/err")"
+[ -e "$entry" ] && fail "an entry was written for a path with a %: $(cat "$entry")"
+PATH="$work/with space:$PATH" glymmer="$work/with space/glymmer" start
+switch_on_and_save
+press_until_gone alt+s
+# The switch started a watcher of that program; it is not wanted here.
+for _ in $(seq 50); do [ -n "$(watcher)" ] && break; sleep 0.1; done
+running=$(watcher)
+[ -z "$running" ] || kill "$running"
+grep -qx "Exec=\"$work/with space/glymmer\" --idle" "$entry" ||
+  fail "the entry does not run the program by its absolute path: $(cat "$entry")"
+XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/none "$generator" "$work/units" "$work/units" "$work/units"
+unit=$work/units/app-glymmer@autostart.service
+grep -qx "ExecStart=:\"$work/with space/glymmer\" --idle" "$unit" ||
+  fail "the generator made no unit that runs the entry: $(cat "$unit" 2>&1)"
+verified=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd refuses the unit: $verified"
+rm "$entry"
 
 # A number typed and not yet confirmed counts: Alt+N goes to the number of
 # letters, Alt+S presses Save without leaving the field.

@@ -1,9 +1,15 @@
-// The headless OpenGL context the rest of the suite draws on.
+// The headless OpenGL context the rest of the suite draws on, and the
+// watcher's fork of its saver.
 
 #include "support/TestSupport.h"
 
-#include <GL/gl.h>
+#include "platform/IdleLoop.h"
 
+#include <GL/gl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
 
 TEST(HeadlessGL, GivesACompatibilityContextThatDrawsImmediateMode) {
@@ -87,4 +93,21 @@ TEST(HeadlessGL, ReadPixelsIsNotFailedByAnEarlierCallsError) {
   EXPECT_TRUE(gl.ReadPixels(rgba)) << "a stale error was reported as the read's";
   EXPECT_EQ(8u * 8u * 4u, rgba.size());
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
+}
+
+// The watcher's stop signals are GLib's, whose handler only notes a signal
+// for the loop: a child that met SIGTERM before its exec would run on.
+TEST(ForkWithDefaultSignals, AStopSignalBeforeExecEndsTheChild) {
+  IdleLoop loop;
+  loop.WatchStopSignals([](int) {});
+  int child = ForkWithDefaultSignals();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    raise(SIGTERM);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+      << "the child lived through SIGTERM (wait status " << status << ")";
 }

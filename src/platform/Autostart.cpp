@@ -15,57 +15,39 @@
 
 namespace {
 
-std::string Canonical(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
-  std::string out = resolved;
-  free(resolved);
-  return out;
-}
-
-// One argument of an Exec line as the desktop entry format wants it: quoted
-// when it holds anything but plain path characters, with the quoting's own
-// escapes, then the escapes of a string value.
+// One argument of an Exec line: quoted when it holds anything but plain path
+// characters, then the escapes of a string value. ProgramCarried has kept
+// out every character that either quoting would have to escape.
 std::string ExecArgument(const std::string& arg) {
-  bool plain = !arg.empty();
   for (char c : arg)
-    if (!(g_ascii_isalnum(c) || std::strchr("/._+-", c))) plain = false;
-  if (plain) return arg;
-  std::string quoted = "\"";
-  for (char c : arg) {
-    if (std::strchr("\"`$\\", c)) quoted += '\\';
-    if (c == '%') quoted += '%';
-    quoted += c;
-  }
-  quoted += '"';
-  std::string value;
-  for (char c : quoted) {
-    if (c == '\\') value += '\\';
-    value += c;
-  }
-  return value;
+    if (!(g_ascii_isalnum(c) || std::strchr("/._+-", c))) return "\"" + arg + "\"";
+  return arg;
 }
 
-// A string value of a desktop entry: its own escapes only.
-std::string StringValue(const std::string& text) {
-  std::string value;
-  for (char c : text) {
-    if (c == '\\') value += "\\\\";
-    else if (c == '\n') value += "\\n";
-    else value += c;
+// Whether an entry can start `path`, as the desktop entry format, GLib and
+// systemd's xdg-autostart generator (which starts the entries on GNOME and
+// KDE) read it; *why says why not. The format is UTF-8 text, one line a key.
+// The generator takes a % as it stands, into a unit where systemd reads it as
+// a specifier, and %% as two; its units refuse quotes and backslashes in a
+// program's name, and its Exec parser refuses $ and `.
+bool ProgramCarried(const std::string& path, std::string* why) {
+  if (!g_utf8_validate(path.data(), static_cast<gssize>(path.size()), nullptr)) {
+    *why = "Glymmer's own path is not UTF-8 text, which autostart entries must be";
+    return false;
   }
-  return value;
-}
-
-// How the entry names this program: "glymmer" when PATH finds this very
-// program, else its absolute path.
-std::string ProgramForEntry() {
-  std::string self = OwnExecutable();
-  gchar* onPath = g_find_program_in_path("glymmer");
-  std::string found = onPath ? Canonical(onPath) : std::string();
-  g_free(onPath);
-  if (self.empty() || (!found.empty() && found == Canonical(self))) return "glymmer";
-  return self;
+  for (char c : path) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      *why = "Glymmer's own path holds a control character (a line break or a tab), which "
+             "autostart entries cannot carry";
+      return false;
+    }
+    if (std::strchr("%\\\"'$`", c)) {
+      *why = "Glymmer's own path " + path + " holds the character " + c +
+             ", which autostart entries cannot carry; move Glymmer to a folder without it";
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -77,12 +59,16 @@ std::string AutostartEntryPath() {
 }
 
 std::string AutostartEntryText() {
-  std::string program = ProgramForEntry();
+  // The program by its absolute path always: the PATH at login may not be
+  // the PATH of a terminal (a ~/.local/bin known only to ~/.bashrc).
+  std::string program = OwnExecutable();
+  std::string why;
+  if (program.empty() || !ProgramCarried(program, &why)) return std::string();
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Glymmer screen saver\n"
          "Comment=Starts the Glymmer screen saver when the session has been idle for a while\n"
-         "TryExec=" + StringValue(program) + "\n"
+         "TryExec=" + program + "\n"
          "Exec=" + ExecArgument(program) + " --idle\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
@@ -108,6 +94,12 @@ bool InstallAutostartEntry(std::string* why) {
     *why = std::strerror(err);
     return false;
   }
+  std::string program = OwnExecutable();
+  if (program.empty()) {
+    *why = "this program's own path cannot be read";
+    return false;
+  }
+  if (!ProgramCarried(program, why)) return false;
   std::string text = AutostartEntryText();
   GError* error = nullptr;
   if (!g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()), &error)) {

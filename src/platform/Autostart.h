@@ -11,17 +11,19 @@
 // the variable is unset or not absolute); "" when no home can be found.
 std::string AutostartEntryPath();
 
-// The entry's text. It runs "glymmer --idle" when the glymmer on PATH is this
-// very program; otherwise this program by its absolute path (a build tree, a
-// prefix off PATH). TryExec names the same program, so an entry left behind
-// by a removed Glymmer starts nothing.
+// The entry's text: it runs this very program's watcher by its absolute
+// path, which TryExec names too, so an entry left behind by a removed Glymmer
+// starts nothing. "" when the path cannot be read or an entry cannot carry it.
 std::string AutostartEntryText();
 
 // Whether the entry exists.
 bool AutostartEntryInstalled();
 
 // Writes the entry whole (a temporary file renamed over it), making the
-// folder where needed. False, with the reason in *why, when it cannot.
+// folder where needed. False, with the reason in *why, when it cannot: also
+// where this program's path holds what an entry cannot carry (%, a quote, a
+// backslash, $, `, a control character, text that is not UTF-8), which
+// systemd's xdg-autostart generator would refuse or mangle.
 bool InstallAutostartEntry(std::string* why);
 
 // Removes the entry. True when there is none afterwards; false, with the

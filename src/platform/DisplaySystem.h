@@ -160,6 +160,14 @@ public:
 // set, X11 when DISPLAY is. False when neither is.
 bool DisplayBackendFromEnvironment(DisplayBackend* backend);
 
+// The display that the environment names for that kind, one name however
+// it is spelled, as a file-name-safe word, for the locks that keep one saver
+// and one watcher to a display. Wayland: WAYLAND_DISPLAY (wayland-0 when
+// unset), a path into the runtime folder being its bare name and any other
+// path kept whole. X11: DISPLAY without its screen, a local display (":59",
+// "unix:59.0", "unix/:59") always ":59"; a host's display keeps its host.
+std::string DisplayLockName(DisplayBackend backend);
+
 // A new, unconnected display system of that kind.
 std::unique_ptr<DisplaySystem> MakeDisplaySystem(DisplayBackend backend);
 

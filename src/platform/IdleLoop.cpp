@@ -5,6 +5,7 @@
 
 #include <glib-unix.h>
 #include <glib.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -27,6 +28,26 @@ struct IdleLoop::Impl {
     guint id;
   };
 };
+
+int ForkWithDefaultSignals() {
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  pid_t child = fork();
+  int forkError = errno;
+  if (child == 0) {
+    struct sigaction standard;
+    std::memset(&standard, 0, sizeof standard);
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    // Those the C library keeps for itself refuse, which is harmless.
+    for (int signal = 1; signal < NSIG; ++signal)
+      if (signal != SIGKILL && signal != SIGSTOP) sigaction(signal, &standard, nullptr);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  errno = forkError;
+  return child;
+}
 
 IdleLoop::IdleLoop() : impl(new Impl) { impl->loop = g_main_loop_new(nullptr, FALSE); }
 
@@ -65,7 +86,7 @@ int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<voi
   pid_t parent = getpid();
   sigset_t none;
   sigemptyset(&none);
-  pid_t child = fork();
+  pid_t child = ForkWithDefaultSignals();
   if (child < 0) {
     std::fprintf(stderr, "glymmer: cannot start the saver: %s\n", std::strerror(errno));
     return -1;

@@ -9,6 +9,14 @@
 #include <string>
 #include <vector>
 
+// fork(), with every signal held back across it: in the child, every signal's
+// action is back to its default before the caller's mask returns, so that a
+// stop signal sent before the child's exec ends the child, where a handler
+// of the parent's (GLib's, which only notes the signal for the parent's
+// loop) would have swallowed it. As fork(): the child's 0, the child's id, or
+// -1 with errno set.
+int ForkWithDefaultSignals();
+
 class IdleLoop {
 public:
   IdleLoop();

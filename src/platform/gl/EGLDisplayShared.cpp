@@ -2,10 +2,13 @@
 
 #include "platform/gl/EGLDisplayShared.h"
 
+#include "platform/Verbose.h"
+
 #include <EGL/eglext.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -164,7 +167,24 @@ void ReleaseWaylandDisplay(void* wlDisplay) { ReleaseNativeDisplay(wlDisplay); }
 
 namespace {
 
-// Window configurations that render desktop OpenGL, in EGL's order.
+EGLint ConfigAttrib(EGLDisplay display, EGLConfig config, EGLint attribute) {
+  EGLint value = -1;
+  return eglGetConfigAttrib(display, config, attribute, &value) ? value : -1;
+}
+
+// Whether a configuration has exactly 8 bits of red, green and blue. Toolkits
+// (SDL, GLFW) take the sizes they asked for, so compositors are tried with
+// these; deeper buffers (10 bits a channel, which EGL sorts first) show
+// black on some of them (weston's pixman renderer).
+bool EightBitColour(EGLDisplay display, EGLConfig config) {
+  return ConfigAttrib(display, config, EGL_RED_SIZE) == 8 &&
+         ConfigAttrib(display, config, EGL_GREEN_SIZE) == 8 &&
+         ConfigAttrib(display, config, EGL_BLUE_SIZE) == 8;
+}
+
+// Window configurations that render desktop OpenGL with at least
+// `minimumColourBits` a channel: those of exactly 8 bits first, deeper ones
+// only after them, each group in EGL's order.
 std::vector<EGLConfig> WindowConfigs(EGLDisplay display, EGLint minimumColourBits) {
   const EGLint attributes[] = {
       EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
@@ -177,6 +197,8 @@ std::vector<EGLConfig> WindowConfigs(EGLDisplay display, EGLint minimumColourBit
   std::vector<EGLConfig> configs(static_cast<size_t>(count));
   if (!eglChooseConfig(display, attributes, configs.data(), count, &count) || count <= 0) return {};
   configs.resize(static_cast<size_t>(count));
+  std::stable_partition(configs.begin(), configs.end(),
+                        [display](EGLConfig c) { return EightBitColour(display, c); });
   return configs;
 }
 
@@ -234,25 +256,38 @@ bool ChooseConfigForVisual(EGLDisplay display, void* xDisplay, unsigned long vis
 
 bool ChooseOpaqueWindowConfig(EGLDisplay display, EGLConfig* config) {
   std::vector<EGLConfig> configs = WindowConfigs(display, 8);
-  for (EGLConfig c : configs) {
-    EGLint alpha = -1;
-    if (eglGetConfigAttrib(display, c, EGL_ALPHA_SIZE, &alpha) && alpha == 0) {
-      *config = c;
-      return true;
-    }
-  }
   if (configs.empty()) return false;
-  *config = configs.front();
+  // Opaque before deeper colour: see-through is wrong on every compositor.
+  auto opaque = std::find_if(configs.begin(), configs.end(), [display](EGLConfig c) {
+    return ConfigAttrib(display, c, EGL_ALPHA_SIZE) == 0;
+  });
+  *config = opaque != configs.end() ? *opaque : configs.front();
   return true;
 }
 
 unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred) {
   std::vector<EGLConfig> configs = WindowConfigs(display, 8);
-  for (EGLConfig c : configs)
-    if (preferred && NativeVisual(display, c) == preferred) return preferred;
-  for (EGLConfig c : configs)
-    if (unsigned long visual = NativeVisual(display, c)) return visual;
+  // The preferred visual where it draws with 8 bits; a deeper one only when
+  // no visual does.
+  for (bool eightBit : {true, false}) {
+    for (EGLConfig c : configs)
+      if (preferred && EightBitColour(display, c) == eightBit && NativeVisual(display, c) == preferred)
+        return preferred;
+    for (EGLConfig c : configs)
+      if (EightBitColour(display, c) == eightBit)
+        if (unsigned long visual = NativeVisual(display, c)) return visual;
+  }
   return 0;
+}
+
+void SayWindowConfig(EGLDisplay display, EGLConfig config, const char* what) {
+  VerboseLine("EGL configuration 0x%x for %s: EGL_RED_SIZE %d, EGL_GREEN_SIZE %d, "
+              "EGL_BLUE_SIZE %d, EGL_ALPHA_SIZE %d",
+              ConfigAttrib(display, config, EGL_CONFIG_ID), what,
+              ConfigAttrib(display, config, EGL_RED_SIZE),
+              ConfigAttrib(display, config, EGL_GREEN_SIZE),
+              ConfigAttrib(display, config, EGL_BLUE_SIZE),
+              ConfigAttrib(display, config, EGL_ALPHA_SIZE));
 }
 
 bool ChooseDesktopGLConfig(EGLDisplay display, EGLint surfaceType, EGLConfig* config) {

@@ -32,24 +32,30 @@ void ReleaseX11Display(void* xDisplay);
 EGLDisplay AcquireWaylandDisplay(void* wlDisplay);
 void ReleaseWaylandDisplay(void* wlDisplay);
 
-// Chooses a window configuration that renders desktop OpenGL with 8 bits per
-// colour and, where one is offered, no alpha: a compositor shows a colour
-// buffer's alpha as see-through, and the scene clears with alpha 0. False if
-// there is no window configuration at all.
+// Chooses a window configuration that renders desktop OpenGL with at least 8
+// bits per colour: one without alpha where one is offered (a compositor shows
+// a colour buffer's alpha as see-through, and the scene clears with alpha 0),
+// and among those one of exactly 8 bits before deeper ones. False if there is
+// no window configuration at all.
 bool ChooseOpaqueWindowConfig(EGLDisplay display, EGLConfig* config);
 
 // Chooses a window configuration that renders desktop OpenGL into windows of
-// the X visual `visualId`: the first, in EGL's order (deepest colour, then
-// smallest buffers), whose native visual is that visual, else the first whose
-// native visual has the same depth, class and colour masks (looked up on the
-// X display `xDisplay`, a Display*). False if none.
+// the X visual `visualId`: the first whose native visual is that visual, else
+// the first whose native visual has the same depth, class and colour masks
+// (looked up on the X display `xDisplay`, a Display*); among them, one of
+// exactly 8 bits per colour before deeper ones, then EGL's order. False if none.
 bool ChooseConfigForVisual(EGLDisplay display, void* xDisplay, unsigned long visualId,
                            EGLConfig* config);
 
-// The native visual of the first window configuration that renders desktop
-// OpenGL with at least 8 bits per colour, preferring `preferred` when a
-// configuration offers it. 0 when there is none.
+// The native visual of a window configuration that renders desktop OpenGL
+// with exactly 8 bits per colour (at least 8 where none has exactly 8),
+// preferring `preferred` when such a configuration offers it. 0 when there
+// is none.
 unsigned long PreferredWindowVisual(EGLDisplay display, unsigned long preferred);
+
+// One --verbose line naming the configuration `config` and its colour sizes,
+// for the surface named `what`.
+void SayWindowConfig(EGLDisplay display, EGLConfig config, const char* what);
 
 // Chooses an RGBA8 configuration of the given surface type that can render
 // desktop OpenGL. Prefers the smallest depth and stencil buffers. False if none.

@@ -105,6 +105,7 @@ bool WindowGL::CreateSurface(EGLNativeWindowType native, const char* what) {
     Destroy();
     return false;
   }
+  SayWindowConfig(impl->display, impl->config, what);
   if (!MakeCurrent()) {
     std::fprintf(stderr, "glymmer: cannot use the OpenGL context of %s (EGL error 0x%x)\n", what,
                  eglGetError());

@@ -361,25 +361,14 @@ bool WaylandSystem::ClaimSaver() {
   // One lock file per compositor, in the session's runtime folder: a second
   // saver would only double the work under the first.
   const char* folder = std::getenv("XDG_RUNTIME_DIR");
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  if (!name || !*name) name = "wayland-0";
-  // A display named by its socket's path gets that whole path, made a file
-  // name, so that compositors in different folders do not share a lock; a
-  // path into the runtime folder is the same display as its bare name.
-  std::string lockName = name;
-  const std::string runtime = folder && *folder ? std::string(folder) + "/" : std::string();
-  if (!runtime.empty() && lockName.compare(0, runtime.size(), runtime) == 0 &&
-      lockName.find('/', runtime.size()) == std::string::npos)
-    lockName.erase(0, runtime.size());
-  for (char& c : lockName)
-    if (c == '/') c = '_';
+  const std::string name = DisplayLockName(DisplayBackend::kWayland);
   std::string path =
-      std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" + lockName + ".lock";
+      std::string(folder && *folder ? folder : "/tmp") + "/glymmer-saver-" + name + ".lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return true;  // no place for a lock: nothing to refuse on
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name);
+    std::fprintf(stderr, "glymmer: a saver already runs on %s\n", name.c_str());
     return false;
   }
   saverLock = fd;

@@ -201,11 +201,8 @@ bool WaylandIdle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
 
 }  // namespace
 
-std::unique_ptr<IdleSource> MakeWaylandIdleSource(bool verbose, std::string* lookedFor) {
+std::unique_ptr<IdleSource> MakeWaylandIdleSource(std::string* lookedFor) {
   std::unique_ptr<WaylandIdle> source(new WaylandIdle);
-  if (!source->Connect(lookedFor) || !source->HasNotifier()) {
-    if (verbose) std::fprintf(stderr, "glymmer: idle source not found: %s\n", lookedFor->c_str());
-    return nullptr;
-  }
+  if (!source->Connect(lookedFor) || !source->HasNotifier()) return nullptr;
   return source;
 }

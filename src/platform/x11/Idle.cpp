@@ -188,12 +188,9 @@ bool X11Idle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
 
 }  // namespace
 
-std::unique_ptr<IdleSource> MakeX11IdleSource(bool verbose, std::string* lookedFor) {
+std::unique_ptr<IdleSource> MakeX11IdleSource(std::string* lookedFor) {
   std::unique_ptr<X11Idle> source(new X11Idle);
-  if (!source->Open(lookedFor)) {
-    if (verbose) std::fprintf(stderr, "glymmer: idle source not found: %s\n", lookedFor->c_str());
-    return nullptr;
-  }
+  if (!source->Open(lookedFor)) return nullptr;
   return source;
 }
 
