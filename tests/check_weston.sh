@@ -22,9 +22,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 . "$source_dir/tests/support/wayland.sh"
 command -v weston >/dev/null || skip "weston is not installed (scripts/setup installs it)"
 need_tools weston-screenshooter
-for program in "$glymmer" "$xshot"; do
-  [ -x "$program" ] || fail "build $(basename "$program") in $build first"
-done
+need_built "$glymmer" "$xshot"
 
 work=$(mktemp -d)
 trap end_started EXIT
