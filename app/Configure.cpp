@@ -13,6 +13,9 @@
 #include "host/SettingsTable.h"
 #include "host/SheetPreview.h"
 #include "platform/Autostart.h"
+#include "platform/DesktopTimers.h"
+#include "platform/Verbose.h"
+#include "platform/Workspace.h"
 #include "platform/ScreenSaverDefaults.h"
 #include "platform/gtk/Alert.h"
 #include "platform/gtk/SheetLayout.h"
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -62,6 +66,35 @@ bool SaveStartUp(NSControl* delay, NSSwitch* start, bool wasOn, int oldDelay) {
   return false;
 }
 
+// Beside the switch, what the desktop itself does after idle time, in words;
+// with the switch on, a warning where that comes at or before Glymmer's
+// delay, which no saver is then seen after.
+void ShowDesktopTimers(NSPanel* sheet, const NSControl* delay, const NSSwitch* start,
+                       const std::vector<DesktopTimer>& timers) {
+  std::string text;
+  for (const DesktopTimer& timer : timers)
+    text += (text.empty() ? "" : "; ") + DescribeDesktopTimer(timer);
+  if (!text.empty()) text += ".";
+  if (!timers.empty() && start->state() == NSOnState &&
+      static_cast<unsigned>(delay->intValue()) * 60 >= timers.front().seconds)
+    text += " Glymmer's " + std::to_string(delay->intValue()) +
+            " minutes come no sooner, so it would not be seen: set fewer minutes, or change "
+            "the desktop's settings.";
+  sheet->SetLabel("desktopTimers", text);
+  VerboseLine("the start-up row says: %s", text.empty() ? "(nothing)" : text.c_str());
+}
+
+// Turning the switch on proposes a delay that leaves the saver a minute on
+// screen before the desktop's first timer, where the one set would not; the
+// person may set it back, and is warned.
+void ProposeDelay(NSControl* delay, const NSSwitch* start, const std::vector<DesktopTimer>& timers) {
+  if (timers.empty() || start->state() != NSOnState) return;
+  unsigned first = timers.front().seconds;
+  int proposed = static_cast<int>((first - 60 * (first >= 60)) / 60);
+  if (static_cast<unsigned>(delay->intValue()) * 60 >= first && proposed >= kIdleDelayLowest)
+    delay->setIntValue(proposed);
+}
+
 }  // namespace
 
 int RunConfigure(const Options&) {
@@ -92,6 +125,19 @@ int RunConfigure(const Options&) {
     sheet->AfterClick("saveButton", [&startUpFailed, delay, start, wasOn, storedDelay] {
       startUpFailed = !SaveStartUp(delay, start, wasOn, storedDelay);
     });
+    std::vector<DesktopTimer> timers = DesktopTimers();
+    ShowDesktopTimers(sheet, delay, start, timers);
+    sheet->AfterChange("idleDelay", [=] { ShowDesktopTimers(sheet, delay, start, timers); });
+    sheet->AfterChange("idleStart", [=] {
+      ProposeDelay(delay, start, timers);
+      ShowDesktopTimers(sheet, delay, start, timers);
+    });
+    std::vector<std::string> command;
+    std::string label;
+    if (DesktopTimerSettings(&command, &label)) {
+      sheet->SetLabel("desktopSettingsButton", label);
+      sheet->AfterClick("desktopSettingsButton", [command] { StartDesktopProgram(command); });
+    }
   }
   // Its view and context come after the window, at the first frame shown.
   SheetPreview preview;

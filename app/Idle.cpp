@@ -10,7 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/IdleLoop.h"
 #include "platform/IdleSource.h"
-#include "platform/dbus/GnomeIdle.h"
+#include "platform/DesktopTimers.h"
 #include "platform/dbus/SessionLock.h"
 
 #include <fcntl.h>
@@ -224,14 +224,14 @@ int RunIdle(const Options& options) {
       if (claim >= 0) close(claim);
       return 1;
     }
-    unsigned blanking = 0;
-    if (options.verbose && std::strcmp(source->Name(), kGnomeIdleSourceName) == 0 &&
-        DesktopBlankingDelay(&blanking) && blanking * 1000u <= delayMs)
+    // A desktop that blanks or locks first hides every saver: said once,
+    // whatever --verbose says, so that it reaches the journal.
+    std::vector<DesktopTimer> timers = DesktopTimers();
+    if (!timers.empty() && timers.front().seconds * 1000u <= delayMs)
       std::fprintf(stderr,
-                   "glymmer: GNOME blanks the screen after %u s (org.gnome.desktop.session "
-                   "idle-delay), before Glymmer's %u s: raise it or set it to never in Settings, "
-                   "Power\n",
-                   blanking, delayMs / 1000);
+                   "glymmer: %s, no later than Glymmer's %u s: the saver would not be seen. Set "
+                   "fewer minutes in glymmer --configure, or change the desktop's settings\n",
+                   DescribeDesktopTimer(timers.front()).c_str(), delayMs / 1000);
     std::unique_ptr<LockWatch> lock = MakeLockWatch(options.verbose);
     if (lock && !lock->Start([&](bool locked) { watcher.OnLockChanged(locked); })) lock.reset();
     if (options.verbose && !lock)

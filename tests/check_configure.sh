@@ -50,7 +50,7 @@ mkdir -p "$work/config/glymmer"
 
 # Starts the dialog and waits until its window is there.
 start() {
-  "$glymmer" --configure 2>"$work/err" &
+  "$glymmer" --configure ${extra:-} 2>"$work/err" &
   pid=$!
   win=$(timeout 10 xdotool search --sync --name '^Glymmer Settings$' 2>/dev/null | head -n1)
   [ -n "$win" ] || fail "the settings window did not appear ($(cat "$work/err"))"
@@ -224,6 +224,50 @@ grep -qx "ExecStart=:\"$work/with space/glymmer\" --idle" "$unit" ||
   fail "the generator made no unit that runs the entry: $(cat "$unit" 2>&1)"
 verified=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd refuses the unit: $verified"
 rm "$entry"
+
+# The desktop's own timers, read as it keeps them, in words in the row: with
+# GNOME's defaults (blank and lock after 5 minutes) turning the switch on
+# proposes 4 minutes; on Plasma, whose locker here comes after 3 minutes,
+# 2. A delay set back past the desktop's is kept, with a warning in the row.
+desktop_switch_on() {
+  start
+  xdotool windowfocus "$win" 2>/dev/null
+  sleep 0.3
+  xdotool key alt+t Tab space 2>/dev/null
+  if [ -n "${GLYMMER_KEEP_FRAMES:-}" ]; then
+    sleep 0.5
+    "$build/tools/glymmer-xshot/glymmer-xshot" --window "$win" \
+      --png "$build/test-output/configure-$1.png" >/dev/null
+  fi
+}
+end_watcher_and_entry() {
+  for _ in $(seq 50); do [ -n "$(watcher)" ] && break; sleep 0.1; done
+  running=$(watcher)
+  [ -z "$running" ] || kill "$running"
+  rm -f "$entry"
+}
+printf '[glymmer]\nIdleDelay=5\n' >"$program_store"
+XDG_CURRENT_DESKTOP=GNOME extra=--verbose desktop_switch_on gnome
+press_until_gone alt+s
+grep -q "the start-up row says: GNOME blanks and locks the screen after 5 minutes\.$" "$work/err" ||
+  fail "the row does not say GNOME's timers: $(grep 'row says' "$work/err")"
+grep -qx 'IdleDelay=4' "$program_store" || fail "no shorter delay was proposed on GNOME: $(cat "$program_store")"
+end_watcher_and_entry
+printf '[Daemon]\nAutolock=true\nTimeout=3\n' >"$work/config/kscreenlockerrc"
+printf '[AC][DimDisplay]\nidleTime=600000\n' >"$work/config/powermanagementprofilesrc"
+XDG_CURRENT_DESKTOP=KDE extra=--verbose desktop_switch_on kde
+xdotool key shift+Tab ctrl+a 2>/dev/null
+xdotool type --delay 20 3 2>/dev/null
+xdotool key Tab 2>/dev/null
+sleep 0.3
+press_until_gone alt+s
+grep -q "the start-up row says: KDE Plasma locks the screen after 3 minutes; KDE Plasma dims the screen after 10 minutes\.$" "$work/err" ||
+  fail "the row does not say Plasma's timers: $(grep 'row says' "$work/err")"
+grep -q "the start-up row says: .* Glymmer's 3 minutes come no sooner" "$work/err" ||
+  fail "no warning for a delay set back to the desktop's: $(grep 'row says' "$work/err")"
+grep -qx 'IdleDelay=3' "$program_store" || fail "the delay set by hand was not kept: $(cat "$program_store")"
+end_watcher_and_entry
+rm "$work/config/kscreenlockerrc" "$work/config/powermanagementprofilesrc"
 
 # A number typed and not yet confirmed counts: Alt+N goes to the number of
 # letters, Alt+S presses Save without leaving the field.

@@ -28,8 +28,12 @@ void Reap(GPid pid, gint, gpointer) { g_spawn_close_pid(pid); }
 void SetSpawnHookForTesting(SpawnHook hook) { Hook() = std::move(hook); }
 
 bool OpenAddressWithDesktop(const std::string& address) {
-  std::vector<std::string> command = {"xdg-open", address};
-  if (Hook()) return Hook()(command);
+  return StartDesktopProgram({"xdg-open", address});
+}
+
+bool StartDesktopProgram(const std::vector<std::string>& given) {
+  if (Hook()) return Hook()(given);
+  std::vector<std::string> command = given;
 
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return false;

@@ -20,6 +20,7 @@
 //       Exit status 1 on "lost", or when there is no idle source.
 
 #include "platform/dbus/Bus.h"
+#include "platform/DesktopTimers.h"
 #include "platform/dbus/GnomeIdle.h"
 #include "platform/dbus/SessionLock.h"
 
@@ -167,7 +168,9 @@ int Serve() {
 
 int Watch(unsigned delayMs) {
   unsigned blanking = 0;
-  if (DesktopBlankingDelay(&blanking))
+  for (const DesktopTimer& timer : DesktopTimersOf("GNOME"))
+    if (!blanking && timer.action.find("blanks") != std::string::npos) blanking = timer.seconds;
+  if (blanking)
     std::printf("blanking %u\n", blanking);
   else
     std::printf("blanking none\n");

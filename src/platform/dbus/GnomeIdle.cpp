@@ -214,28 +214,3 @@ std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose) {
   }
   return std::unique_ptr<IdleSource>(new GnomeIdleSource(bus, verbose));
 }
-
-bool DesktopBlankingDelay(unsigned* seconds) {
-  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-  if (!source) return false;
-  GSettingsSchema* schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.session", TRUE);
-  if (!schema) return false;
-  bool known = g_settings_schema_has_key(schema, "idle-delay");
-  unsigned value = 0;
-  if (known) {
-    // dconf reads through the process's shared session-bus connection, which
-    // would raise SIGTERM in this process when the bus goes away: the watcher
-    // ends by its own rule then, with its own status.
-    if (GDBusConnection* shared = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
-      g_dbus_connection_set_exit_on_close(shared, FALSE);
-      g_object_unref(shared);
-    }
-    GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
-    value = g_settings_get_uint(settings, "idle-delay");
-    g_object_unref(settings);
-  }
-  g_settings_schema_unref(schema);
-  if (!known || value == 0) return false;
-  *seconds = value;
-  return true;
-}

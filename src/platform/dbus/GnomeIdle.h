@@ -19,8 +19,3 @@ constexpr const char kGnomeIdleSourceName[] = "org.gnome.Mutter.IdleMonitor";
 // answer for the idle flag (an inhibitor such as a video player that keeps
 // the session from idling), false where gnome-session does not run.
 std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose);
-
-// The delay after which the desktop blanks the screen on its own: GNOME's
-// org.gnome.desktop.session idle-delay, in seconds. False when the schema is
-// not installed or the desktop never blanks (a delay of 0).
-bool DesktopBlankingDelay(unsigned* seconds);

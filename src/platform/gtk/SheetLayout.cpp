@@ -311,6 +311,59 @@ bool NSPanel::AfterClick(const char* objectId, std::function<void()> then) {
   return true;
 }
 
+namespace {
+
+void RunAfterChange(GObject*, gpointer data) {
+  if (gQuietDepth == 0) (*static_cast<std::function<void()>*>(data))();
+}
+void RunAfterNotify(GObject* object, GParamSpec*, gpointer data) { RunAfterChange(object, data); }
+
+}  // namespace
+
+bool NSPanel::AfterChange(const char* objectId, std::function<void()> then) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  const char* signal = object && GTK_IS_SWITCH(object) ? "notify::active"
+                       : object && GTK_IS_SPIN_BUTTON(object) ? "value-changed"
+                                                              : nullptr;
+  if (!signal) return false;
+  GCallback callback = GTK_IS_SWITCH(object) ? G_CALLBACK(RunAfterNotify) : G_CALLBACK(RunAfterChange);
+  g_signal_connect_data(object, signal, callback, new std::function<void()>(std::move(then)),
+                        ForgetAfterClick, G_CONNECT_AFTER);
+  return true;
+}
+
+bool NSPanel::SetLabel(const char* objectId, const std::string& text) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (object && GTK_IS_LABEL(object))
+    gtk_label_set_text(GTK_LABEL(object), text.c_str());
+  else if (object && GTK_IS_BUTTON(object))
+    gtk_button_set_label(GTK_BUTTON(object), text.c_str());
+  else
+    return false;
+  gtk_widget_set_visible(GTK_WIDGET(object), !text.empty());
+  return true;
+}
+
+std::string NSPanel::Label(const char* objectId) const {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  const char* text = object && GTK_IS_LABEL(object)    ? gtk_label_get_text(GTK_LABEL(object))
+                     : object && GTK_IS_BUTTON(object) ? gtk_button_get_label(GTK_BUTTON(object))
+                                                       : nullptr;
+  return text ? text : "";
+}
+
+bool NSPanel::SetShown(const char* objectId, bool shown) {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  if (!object || !GTK_IS_WIDGET(object)) return false;
+  gtk_widget_set_visible(GTK_WIDGET(object), shown);
+  return true;
+}
+
+bool NSPanel::Shown(const char* objectId) const {
+  GObject* object = objectId ? gtk_builder_get_object(native->builder, objectId) : nullptr;
+  return object && GTK_IS_WIDGET(object) && gtk_widget_get_visible(GTK_WIDGET(object));
+}
+
 void NSPanel::PerformClose() {
   if (native->destroyed) return;
   // The toolkit closes only windows that exist on the display.

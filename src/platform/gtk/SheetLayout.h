@@ -159,6 +159,18 @@ public:
   // module's actions for the click (Save's, Defaults'). False when there is
   // no such button.
   bool AfterClick(const char* objectId, std::function<void()> then);
+  // Runs `then` each time a person changes the control `objectId` (a number
+  // field's value, a switch's state); not when the program sets it. False
+  // when there is no such control.
+  bool AfterChange(const char* objectId, std::function<void()> then);
+  // The text of the label or button `objectId`, and setting it; one set to
+  // "" is hidden. False / "" when there is no such label or button.
+  bool SetLabel(const char* objectId, const std::string& text);
+  std::string Label(const char* objectId) const;
+  // Shows or hides the widget `objectId` (a button, say), and whether it is
+  // shown. False when there is none.
+  bool SetShown(const char* objectId, bool shown);
+  bool Shown(const char* objectId) const;
 
   // Writes what the window shows now as a PNG file (it is shown first, and
   // drawn). False when it cannot be drawn or written.
