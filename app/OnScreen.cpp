@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/DisplaySystem.h"
 #include "platform/OpenGLView.h"
+#include "platform/PowerProfile.h"
 #include "platform/Screens.h"
 #include "scene/SSMain.h"
 #include "text/Text.h"
@@ -39,6 +40,12 @@ constexpr double kLongestWait = 0.25;
 // span counts only while the loop reads the display's events, so time spent
 // drawing the other views (a slow first frame) never hides a view.
 constexpr double kHiddenAfter = 0.5;
+// How often the engine looks whether the monitors are dark and whether the
+// power-saver profile is on.
+constexpr double kConditionsEvery = 0.5;
+// The power-saver profile: at most 30 frames a second, every other refresh
+// at 60 Hz (a refresh comes up to 2 ms early).
+constexpr double kPowerSaverInterval = 1.0 / 30.0 - 0.002;
 // Seconds the views have to end in order once the display has gone away.
 constexpr unsigned kLostGraceSeconds = 4;
 // Pointer travel, in pixels, that ends the full-screen and saver modes.
@@ -160,6 +167,8 @@ private:
   bool Tick(Shown* s);
   double DueTime(const Shown* s) const;
   void ChooseWaitingView();
+  void FollowConditions();
+  uint64_t FramesSoFar() const;
   void WaitForStop();
   void Report();
   void DestroyAll();
@@ -182,6 +191,9 @@ private:
   double timeAtFirstFrame = -1;
   uint64_t framesAtFirstFrame = 0;
   uint64_t framesOfRemoved = 0;  // frames presented by views removed since
+  double conditionsAt = 0;       // when FollowConditions is due
+  bool dark = false;             // the monitors show nothing: nothing is drawn
+  bool powerSaver = false;       // the power-saver profile is on
 };
 
 Shown* OnScreenEngine::Find(unsigned long window) {
@@ -424,7 +436,35 @@ void OnScreenEngine::ChooseWaitingView() {
 double OnScreenEngine::DueTime(const Shown* s) const {
   const GlymmerView* view = s->view;
   if (!view->initialized) return 0;  // the set-up tick: at once
-  return view->nextStepTime();
+  double due = view->nextStepTime();
+  if (powerSaver && s->firstFrameTime >= 0) due = std::max(due, s->lastFrameTime + kPowerSaverInterval);
+  return due;
+}
+
+uint64_t OnScreenEngine::FramesSoFar() const {
+  uint64_t frames = framesOfRemoved;
+  for (const auto& s : shown) frames += s->view->glView->PresentedFrames();
+  return frames;
+}
+
+// Monitors that show nothing (the X server's own screen saver, DPMS) get no
+// frames until they are lit again, as a daemon's hacks get none; the
+// power-saver profile halves the frames.
+void OnScreenEngine::FollowConditions() {
+  bool nowDark = display->ScreenIsDark();
+  if (nowDark != dark && options.verbose)
+    std::fprintf(stderr,
+                 nowDark ? "glymmer: the screen is dark; nothing is drawn until it is lit (%llu "
+                           "frames so far)\n"
+                         : "glymmer: the screen is lit again (%llu frames so far)\n",
+                 static_cast<unsigned long long>(FramesSoFar()));
+  dark = nowDark;
+  PowerProfileUpdate();
+  bool saving = PowerSaverOn();
+  if (saving != powerSaver && options.verbose)
+    std::fprintf(stderr, saving ? "glymmer: the power-saver profile is on: at most 30 frames a second\n"
+                                : "glymmer: the power-saver profile is off: up to 60 frames a second\n");
+  powerSaver = saving;
 }
 
 // One tick of the view; true when it presented a frame.
@@ -577,6 +617,15 @@ void OnScreenEngine::Loop() {
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;
     double next = std::min(end, now + kLongestWait);
+    if (now >= conditionsAt) {
+      FollowConditions();
+      conditionsAt = now + kConditionsEvery;
+    }
+    if (dark) {
+      display->Flush();
+      display->WaitForEvents(std::min(next, conditionsAt) - now);
+      continue;
+    }
     ChooseWaitingView();
     for (auto& s : shown) {
       if (s->gone || !s->drawable || !s->view->isAnimating()) continue;
@@ -600,6 +649,12 @@ void OnScreenEngine::Loop() {
       if (s->hidden && options.verbose)
         std::fprintf(stderr, "glymmer: view %d is shown again\n", s->number);
       s->hidden = false;
+      if (paced && powerSaver && s->firstFrameTime >= 0 && now - s->lastFrameTime < kPowerSaverInterval) {
+        // This refresh keeps the last frame; the next is asked for.
+        display->TickEnded(s->window, false);
+        s->tickedAt = now;
+        continue;
+      }
       bool presented = Tick(s.get());
       display->TickEnded(s->window, presented);
       if (s->waits && !s->view->glView->WaitsForRefresh()) {
@@ -685,6 +740,8 @@ int OnScreenEngine::Run() {
     std::fprintf(stderr, "glymmer: resources in %s\n",
                  Bundle::bundleForClass()->resourcePath().c_str());
   startTime = CFAbsoluteTimeGetCurrent();
+  // Starts following the power profile, which answers while the views set up.
+  PowerSaverOn();
   DisplayBackend backend = DisplayBackend::kX11;
   if (options.backendGiven)
     backend = options.backend;

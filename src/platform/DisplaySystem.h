@@ -147,6 +147,12 @@ public:
   // display that paces frames is asked for the next refresh all the same.
   virtual void TickEnded(const NSWindow& window, bool presented) = 0;
 
+  // The monitors show nothing now, whatever is drawn: on X11 the server's
+  // own screen saver is on, or DPMS has put the monitors in standby, suspend
+  // or off. Asked about twice a second. Where the display paces frames, a
+  // dark output already asks for none, and this is false.
+  virtual bool ScreenIsDark() = 0;
+
   // Sends everything asked for so far.
   virtual void Flush() = 0;
   // Waits up to `seconds` for an event. True when one is there; false on

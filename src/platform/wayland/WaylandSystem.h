@@ -145,6 +145,7 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
+  bool ScreenIsDark() override { return false; }
   bool PacesFrames(const NSWindow&) override { return true; }
   bool MayWaitForRefresh(const NSWindow&) override { return false; }
   bool WantsFrame(const NSWindow& window) override;

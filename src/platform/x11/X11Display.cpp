@@ -8,6 +8,8 @@
 #define Screen XlibScreen
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/dpms.h>
+#include <X11/extensions/scrnsaver.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
@@ -338,6 +340,20 @@ void X11Display::PaintBlack(const NSWindow& window) {
 
 void X11Display::Flush() {
   if (display) XFlush(D(display));
+}
+
+bool X11Display::ScreenIsDark() {
+  if (!display) return false;
+  Display* d = D(display);
+  int event = 0, error = 0;
+  CARD16 power = DPMSModeOn;
+  BOOL enabled = False;
+  if (DPMSQueryExtension(d, &event, &error) && DPMSCapable(d) && DPMSInfo(d, &power, &enabled) &&
+      enabled && power != DPMSModeOn)
+    return true;
+  XScreenSaverInfo info = {};
+  return XScreenSaverQueryExtension(d, &event, &error) &&
+         XScreenSaverQueryInfo(d, DefaultRootWindow(d), &info) && info.state == ScreenSaverOn;
 }
 
 bool X11Display::WaitForEvents(double seconds) {

@@ -78,6 +78,9 @@ public:
 
   // Waits up to `seconds` for an event. True when one is there; false on
   // timeout or when a signal interrupted the wait.
+  // The server's screen saver is on, or DPMS has the monitors in standby,
+  // suspend or off.
+  bool ScreenIsDark();
   bool WaitForEvents(double seconds);
 
   // Takes the next event for a window of the engine's, if any is queued.

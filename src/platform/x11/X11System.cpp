@@ -91,6 +91,7 @@ public:
   bool GrabInput(const NSWindow& window) override { return x.GrabInput(window); }
   bool PointerPosition(int* px, int* py) override { return x.PointerPosition(px, py); }
   void PaintBlack(const NSWindow& window) override { x.PaintBlack(window); }
+  bool ScreenIsDark() override { return x.ScreenIsDark(); }
   bool PacesFrames(const NSWindow&) override { return false; }
   bool MayWaitForRefresh(const NSWindow& window) override { return x.Shown(window.nativeWindow); }
   bool WantsFrame(const NSWindow&) override { return true; }
