@@ -5,6 +5,10 @@
 // already). After it fires, a user-active watch, which fires once at the next
 // input, tells the end of the idle period; then the idle watch is armed
 // again. Everything arrives on the default main context.
+//
+// While the session is idle, gnome-session's InhibitorRemoved asks the
+// watcher to look again, as an idle period held back by an inhibitor would
+// otherwise last until the user is back.
 
 #include "platform/dbus/GnomeIdle.h"
 
@@ -21,6 +25,7 @@ constexpr const char* kMonitorName = kGnomeIdleSourceName;
 constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr const char* kMonitorInterface = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kSessionManager = "org.gnome.SessionManager";
+constexpr const char* kSessionManagerPath = "/org/gnome/SessionManager";
 // gnome-session's inhibitor flag for "keep the session from going idle".
 constexpr guint32 kInhibitIdle = 8;
 constexpr int kCallTimeoutMs = 5000;
@@ -34,6 +39,7 @@ public:
   ~GnomeIdleSource() override {
     g_cancellable_cancel(cancellable);
     if (fired) g_dbus_connection_signal_unsubscribe(bus, fired);
+    if (uninhibited) g_dbus_connection_signal_unsubscribe(bus, uninhibited);
     if (nameWatch) g_bus_unwatch_name(nameWatch);
     if (closedHandler) g_signal_handler_disconnect(bus, closedHandler);
     // Closing the connection ends the watches with it.
@@ -49,6 +55,9 @@ public:
     fired = g_dbus_connection_signal_subscribe(bus, kMonitorName, kMonitorInterface, "WatchFired",
                                                kMonitorPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
                                                OnWatchFired, this, nullptr);
+    uninhibited = g_dbus_connection_signal_subscribe(
+        bus, kSessionManager, kSessionManager, "InhibitorRemoved", kSessionManagerPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, OnInhibitorRemoved, this, nullptr);
     closedHandler = g_signal_connect(bus, "closed", G_CALLBACK(OnClosed), this);
     nameWatch = g_bus_watch_name_on_connection(bus, kMonitorName, G_BUS_NAME_WATCHER_FLAGS_NONE,
                                                nullptr, OnVanished, this, nullptr);
@@ -67,7 +76,7 @@ public:
 
   bool Inhibited() override {
     std::string why;
-    GVariant* reply = dbus::CallSync(bus, kSessionManager, "/org/gnome/SessionManager",
+    GVariant* reply = dbus::CallSync(bus, kSessionManager, kSessionManagerPath,
                                      "org.gnome.SessionManager", "IsInhibited",
                                      g_variant_new("(u)", kInhibitIdle), G_VARIANT_TYPE("(b)"),
                                      kCallTimeoutMs, &why);
@@ -168,6 +177,12 @@ private:
     }
   }
 
+  static void OnInhibitorRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                 const gchar*, GVariant*, gpointer data) {
+    auto* self = static_cast<GnomeIdleSource*>(data);
+    if (self->idle && !self->lost) self->notify(IdleEvent::kLookAgain);
+  }
+
   void Lose(const char* what) {
     if (lost) return;
     lost = true;
@@ -189,6 +204,7 @@ private:
   std::function<void(IdleEvent)> notify;
   guint64 delay = 0;
   guint fired = 0;
+  guint uninhibited = 0;
   guint nameWatch = 0;
   gulong closedHandler = 0;
   guint32 idleWatch = 0;

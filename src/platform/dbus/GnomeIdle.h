@@ -17,7 +17,9 @@ constexpr const char kGnomeIdleSourceName[] = "org.gnome.Mutter.IdleMonitor";
 // source: they are tied to a bus connection of its own. It says kLost when
 // the bus or the idle monitor goes away. Inhibited() is gnome-session's
 // answer for the idle flag (an inhibitor such as a video player that keeps
-// the session from idling), false where gnome-session does not run.
+// the session from idling), false where gnome-session does not run; while
+// the session is idle, each inhibitor that gnome-session removes brings
+// kLookAgain.
 std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose);
 
 // The delay after which the desktop blanks the screen on its own: GNOME's
