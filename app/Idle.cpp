@@ -57,22 +57,20 @@ public:
   void OnIdleEvent(IdleEvent event) {
     switch (event) {
       case IdleEvent::kIdle:
-        if (saver > 0 || stopping) return;
-        if (locked) {
-          if (options.verbose)
-            std::fprintf(stderr, "glymmer: idle for %u s, but the session is locked\n",
-                         delay / 1000);
-          return;
-        }
-        if (source.Inhibited()) {
-          if (options.verbose)
-            std::fprintf(stderr, "glymmer: idle for %u s, but an inhibitor holds the session\n",
-                         delay / 1000);
-          return;
-        }
-        StartSaver();
+        heldBack = false;
+        StartSaverUnlessHeld();
+        return;
+      case IdleEvent::kLookAgain:
+        // Only a period that an inhibitor held back: a saver that failed
+        // waits for the user as ever.
+        if (!heldBack) return;
+        heldBack = false;
+        if (options.verbose)
+          std::fprintf(stderr, "glymmer: an inhibitor went while the session is still idle\n");
+        StartSaverUnlessHeld();
         return;
       case IdleEvent::kActive:
+        heldBack = false;
         if (options.verbose) std::fprintf(stderr, "glymmer: the user is active again\n");
         // logind's Lock only asks for a locker: swaylock and i3lock, started
         // by it, never say that they locked, nor that they were unlocked. A
@@ -125,6 +123,25 @@ public:
   int ExitStatus() const { return exitStatus; }
 
 private:
+  void StartSaverUnlessHeld() {
+    if (saver > 0 || stopping) return;
+    if (locked) {
+      if (options.verbose)
+        std::fprintf(stderr, "glymmer: idle for %u s, but the session is locked\n", delay / 1000);
+      return;
+    }
+    if (source.Inhibited()) {
+      // The user may stay away long after the video ends: the source says
+      // when to look again.
+      heldBack = true;
+      if (options.verbose)
+        std::fprintf(stderr, "glymmer: idle for %u s, but an inhibitor holds the session\n",
+                     delay / 1000);
+      return;
+    }
+    StartSaver();
+  }
+
   void StartSaver() {
     std::vector<std::string> argv = {program, saverMode};
     argv.insert(argv.end(), options.saverArguments.begin(), options.saverArguments.end());
@@ -173,6 +190,7 @@ private:
   bool failedBefore = false;
   bool stopping = false;
   bool locked = false;
+  bool heldBack = false;  // this idle period's saver was held back by an inhibitor
   const LockWatch* lockWatch = nullptr;
   unsigned killTimer = 0;
   int exitStatus = 0;

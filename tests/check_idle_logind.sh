@@ -37,7 +37,7 @@ dbus-daemon --session --nofork --address="unix:path=$work/system-bus" >/dev/null
 pids+=($!)
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus
 for _ in $(seq 100); do [ -S "$work/system-bus" ] && break; sleep 0.1; done
-coproc logind { exec /usr/bin/python3 "$source_dir/tests/support/logind.py"; }
+coproc logind { exec /usr/bin/python3 -B "$source_dir/tests/support/logind.py"; }
 pids+=("$logind_PID")
 read -r -t 10 -u "${logind[0]}" ready && [ "$ready" = ready ] || fail "the stand-in logind did not start"
 

@@ -1,10 +1,11 @@
 // IdleSource: what the session tells of its user, for the idle watcher. Each
 // source arms one watch: it says kIdle once the user has left the session
 // alone for the delay, then kActive at their next input, then kIdle again
-// after the next idle period, and so on. Every source delivers its news from
-// the thread's default GLib main context (a Wayland or X11 connection's fd
-// added to it, or GDBus), so the watcher waits in one GMainLoop and wakes for
-// nothing else.
+// after the next idle period, and so on. A source whose service went away and
+// came back starts over: kIdle may then come without kActive before it. Every
+// source delivers its news from the thread's default GLib main context (a
+// Wayland or X11 connection's fd added to it, or GDBus), so the watcher waits
+// in one GMainLoop and wakes for nothing else.
 #pragma once
 
 #include <functional>
@@ -12,10 +13,12 @@
 #include <string>
 
 enum class IdleEvent {
-  kIdle,    // idle for the delay
-  kActive,  // input again after kIdle
-  kLost,    // the compositor, the X server or the bus went away: the watcher ends;
-            // the source has said so on stderr, in one line
+  kIdle,       // idle for the delay
+  kActive,     // input again after kIdle
+  kLookAgain,  // still idle after kIdle, and something that may have held the
+               // saver back went away (one of gnome-session's inhibitors)
+  kLost,       // the compositor, the X server or the bus went away: the watcher
+               // ends; the source has said so on stderr, in one line
 };
 
 class IdleSource {

@@ -10,9 +10,9 @@ Commands, one a line, on standard input: "lock" and "unlock" send the signals
 and "hint false" set LockedHint (as GNOME, Plasma and some lockers do). Each
 is answered "ok" once sent; "ready" comes once the name is owned.
 """
-import sys
-
 from gi.repository import Gio, GLib
+
+import standin
 
 SESSION = "/org/freedesktop/login1/session/_31"
 INTERFACES = Gio.DBusNodeInfo.new_for_xml("""
@@ -60,32 +60,15 @@ bus.register_object("/org/freedesktop/login1", INTERFACES[0], manager_call, None
 bus.register_object(SESSION, INTERFACES[1], session_call, session_property, None)
 
 
-def command(channel, condition):
-    line = sys.stdin.readline()
-    if not line:
-        loop.quit()
-        return False
-    words = line.split()
+def command(words):
     if words == ["lock"] or words == ["unlock"]:
         bus.emit_signal(None, SESSION, "org.freedesktop.login1.Session",
                         words[0].capitalize(), None)
     elif len(words) == 2 and words[0] == "hint":
         set_hint(words[1] == "true")
     else:
-        print("unknown command: " + line.strip(), flush=True)
-        return True
-    bus.flush_sync(None)
-    print("ok", flush=True)
+        return False
     return True
 
 
-def owned(connection, name):
-    print("ready", flush=True)
-
-
-Gio.bus_own_name_on_connection(bus, "org.freedesktop.login1", Gio.BusNameOwnerFlags.NONE,
-                               owned, None)
-GLib.io_add_watch(GLib.IOChannel.unix_new(0), GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
-                  command)
-loop = GLib.MainLoop()
-loop.run()
+standin.serve(bus, "org.freedesktop.login1", command)

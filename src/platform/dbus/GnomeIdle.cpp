@@ -5,6 +5,13 @@
 // already). After it fires, a user-active watch, which fires once at the next
 // input, tells the end of the idle period; then the idle watch is armed
 // again. Everything arrives on the default main context.
+//
+// GNOME Shell on Xorg restarts (Alt+F2 r, or after a crash) with a new
+// mutter: the name goes, its watches with it, and comes back. The source
+// then waits and starts over with a fresh idle watch. While the session is
+// idle, gnome-session's InhibitorRemoved asks the watcher to look again, as an
+// idle period held back by an inhibitor would otherwise last until the user
+// is back.
 
 #include "platform/dbus/GnomeIdle.h"
 
@@ -21,6 +28,7 @@ constexpr const char* kMonitorName = kGnomeIdleSourceName;
 constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr const char* kMonitorInterface = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kSessionManager = "org.gnome.SessionManager";
+constexpr const char* kSessionManagerPath = "/org/gnome/SessionManager";
 // gnome-session's inhibitor flag for "keep the session from going idle".
 constexpr guint32 kInhibitIdle = 8;
 constexpr int kCallTimeoutMs = 5000;
@@ -34,6 +42,7 @@ public:
   ~GnomeIdleSource() override {
     g_cancellable_cancel(cancellable);
     if (fired) g_dbus_connection_signal_unsubscribe(bus, fired);
+    if (uninhibited) g_dbus_connection_signal_unsubscribe(bus, uninhibited);
     if (nameWatch) g_bus_unwatch_name(nameWatch);
     if (closedHandler) g_signal_handler_disconnect(bus, closedHandler);
     // Closing the connection ends the watches with it.
@@ -49,9 +58,12 @@ public:
     fired = g_dbus_connection_signal_subscribe(bus, kMonitorName, kMonitorInterface, "WatchFired",
                                                kMonitorPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
                                                OnWatchFired, this, nullptr);
+    uninhibited = g_dbus_connection_signal_subscribe(
+        bus, kSessionManager, kSessionManager, "InhibitorRemoved", kSessionManagerPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, OnInhibitorRemoved, this, nullptr);
     closedHandler = g_signal_connect(bus, "closed", G_CALLBACK(OnClosed), this);
     nameWatch = g_bus_watch_name_on_connection(bus, kMonitorName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                               nullptr, OnVanished, this, nullptr);
+                                               OnAppeared, OnVanished, this, nullptr);
     std::string why;
     if (!AddIdleWatch(&why)) {
       std::fprintf(stderr, "glymmer: GNOME's idle monitor refused a watch: %s\n", why.c_str());
@@ -67,7 +79,7 @@ public:
 
   bool Inhibited() override {
     std::string why;
-    GVariant* reply = dbus::CallSync(bus, kSessionManager, "/org/gnome/SessionManager",
+    GVariant* reply = dbus::CallSync(bus, kSessionManager, kSessionManagerPath,
                                      "org.gnome.SessionManager", "IsInhibited",
                                      g_variant_new("(u)", kInhibitIdle), G_VARIANT_TYPE("(b)"),
                                      kCallTimeoutMs, &why);
@@ -86,7 +98,8 @@ private:
     if (!reply) return false;
     g_variant_get(reply, "(u)", &idleWatch);
     g_variant_unref(reply);
-    return true;
+    if (idleWatch == 0) *why = "AddIdleWatch gave id 0";
+    return idleWatch != 0;
   }
 
   // Asks for a watch without waiting; `done` gets its id (0 when refused).
@@ -107,6 +120,7 @@ private:
     if (reply) {
       g_variant_get(reply, "(u)", &id);
       g_variant_unref(reply);
+      if (id == 0) std::fprintf(stderr, "glymmer: GNOME's idle monitor refused a watch (id 0)\n");
     } else {
       if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) *self = nullptr;
       else std::fprintf(stderr, "glymmer: GNOME's idle monitor refused a watch: %s\n", error->message);
@@ -120,7 +134,13 @@ private:
     guint32 id = WatchId(object, result, &self, data);
     if (!self) return;
     self->activeWatch = id;
-    if (id == 0) return;
+    if (id == 0) {
+      // The end of this idle period cannot be told: the idle watch, which
+      // fires again each time idle passes the delay after input, starts the
+      // next one.
+      self->idle = false;
+      return;
+    }
     // Its firing may have been read before this reply was.
     auto early = std::find(self->early.begin(), self->early.end(), id);
     if (early != self->early.end()) self->Fired(id);
@@ -168,6 +188,12 @@ private:
     }
   }
 
+  static void OnInhibitorRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                 const gchar*, GVariant*, gpointer data) {
+    auto* self = static_cast<GnomeIdleSource*>(data);
+    if (self->idle && !self->lost) self->notify(IdleEvent::kLookAgain);
+  }
+
   void Lose(const char* what) {
     if (lost) return;
     lost = true;
@@ -179,8 +205,30 @@ private:
     static_cast<GnomeIdleSource*>(data)->Lose("the session bus");
   }
 
+  // The watches went with the old mutter, and ids start again with the new
+  // one: nothing of the old ones may count. Calls still on their way are
+  // cancelled; their answers come to nothing.
   static void OnVanished(GDBusConnection*, const gchar*, gpointer data) {
-    static_cast<GnomeIdleSource*>(data)->Lose("GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)");
+    auto* self = static_cast<GnomeIdleSource*>(data);
+    if (self->away || self->lost) return;
+    self->away = true;
+    g_cancellable_cancel(self->cancellable);
+    g_object_unref(self->cancellable);
+    self->cancellable = g_cancellable_new();
+    self->idle = false;
+    self->idleWatch = 0;
+    self->activeWatch = 0;
+    self->early.clear();
+    std::fprintf(stderr, "glymmer: GNOME's idle monitor (%s) went away; waiting for it to come "
+                         "back\n", kMonitorName);
+  }
+
+  static void OnAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer data) {
+    auto* self = static_cast<GnomeIdleSource*>(data);
+    if (!self->away || self->lost) return;
+    self->away = false;
+    if (self->verbose) std::fprintf(stderr, "glymmer: GNOME's idle monitor is back\n");
+    self->AddWatchAsync("AddIdleWatch", g_variant_new("(t)", self->delay), OnIdleWatchAdded);
   }
 
   GDBusConnection* bus;
@@ -189,12 +237,14 @@ private:
   std::function<void(IdleEvent)> notify;
   guint64 delay = 0;
   guint fired = 0;
+  guint uninhibited = 0;
   guint nameWatch = 0;
   gulong closedHandler = 0;
   guint32 idleWatch = 0;
   guint32 activeWatch = 0;
   std::vector<guint32> early;  // ids fired before their watch's reply came
   bool idle = false;
+  bool away = false;  // the idle monitor has no owner on the bus
   bool lost = false;
 };
 

@@ -15,7 +15,10 @@ constexpr const char kGnomeIdleSourceName[] = "org.gnome.Mutter.IdleMonitor";
 // bus); `verbose` says why on standard error, and says whether
 // gnome-session's idle inhibitors are asked. Its watches live as long as the
 // source: they are tied to a bus connection of its own. It says kLost when
-// the bus or the idle monitor goes away. Inhibited() is gnome-session's
-// answer for the idle flag (an inhibitor such as a video player that keeps
-// the session from idling), false where gnome-session does not run.
+// the bus goes away; an idle monitor that goes away (GNOME Shell restarting)
+// is waited for, said on stderr, and watched again when it is back.
+// Inhibited() is gnome-session's answer for the idle flag (an inhibitor such
+// as a video player that keeps the session from idling), false where
+// gnome-session does not run; while the session is idle, each inhibitor that
+// gnome-session removes brings kLookAgain.
 std::unique_ptr<IdleSource> MakeGnomeIdleSource(bool verbose);
