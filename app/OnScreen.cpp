@@ -13,7 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/DisplaySystem.h"
 #include "platform/OpenGLView.h"
-#include "platform/PowerProfile.h"
+#include "platform/dbus/PowerProfile.h"
 #include "platform/Screens.h"
 #include "scene/SSMain.h"
 #include "text/Text.h"

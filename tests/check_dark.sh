@@ -29,7 +29,7 @@ dbus-daemon --session --nofork --address="unix:path=$work/system-bus" >/dev/null
 pids+=($!)
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus
 for _ in $(seq 100); do [ -S "$work/system-bus" ] && break; sleep 0.1; done
-coproc profiles { exec /usr/bin/python3 "$source_dir/tests/support/power_profiles.py" power-saver; }
+coproc profiles { exec /usr/bin/python3 -B "$source_dir/tests/support/power_profiles.py" power-saver; }
 pids+=("$profiles_PID")
 read -r -t 10 -u "${profiles[0]}" ready && [ "$ready" = ready ] || fail "the stand-in daemon did not start"
 start_xvfb 320x240
