@@ -388,8 +388,8 @@ bool OnScreenEngine::EndsOnInput() const {
 }
 
 // Whether every view that draws has put its first frame on screen (the
-// others show black from their start): from then on the surfaces are up, and what the display tells
-// of the user is no longer their own appearance.
+// others show black from their start): from then on the surfaces are up,
+// and what the display tells of the user is no longer their appearance.
 bool OnScreenEngine::AllShown() const {
   if (shown.empty()) return false;
   for (auto& s : shown)

@@ -199,13 +199,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "glymmer: --after goes with --idle\n");
     return 2;
   }
-  if (options.shownFd >= 0) {
-    // Only a pipe that this process really holds is reported to.
-    if (fcntl(options.shownFd, F_GETFD) >= 0) {
-      fcntl(options.shownFd, F_SETFD, FD_CLOEXEC);
-      gShownPipe = options.shownFd;
-    }
-  }
+  // Only a pipe that this process really holds is reported to, and no
+  // program it starts inherits it.
+  if (options.shownFd >= 0 && fcntl(options.shownFd, F_SETFD, FD_CLOEXEC) == 0)
+    gShownPipe = options.shownFd;
   if (options.mode == RunMode::Idle) {
     if (options.detach) {
       std::fprintf(stderr, "glymmer: --idle runs until the session ends; start it in the "
