@@ -22,6 +22,11 @@ void EndWithin(unsigned seconds, int status);
 // --detach it does nothing.
 void ReportStarted(bool started);
 
+// With --shown-fd, tells the process that started this one (the idle
+// watcher) that every view has shown its first frame; once, later calls do
+// nothing.
+void ReportShown();
+
 // The on-screen modes (window, preview, full screen, the Wayland saver layer,
 // xscreensaver hack) on the display system that --backend or the environment
 // names (WAYLAND_DISPLAY, then DISPLAY; a hack is always on X11). Returns the

@@ -33,6 +33,15 @@ namespace {
 // How long a saver has to end in order after SIGTERM before it is killed;
 // the saver gives its own teardown 5 s.
 constexpr unsigned kSaverGraceMs = 6000;
+// Activity ends the saver even where the saver sees no input (another client
+// holds the grabs), but only once the session has been calm this long after
+// the saver showed itself: some compositors count a surface's appearance or
+// focus as activity (cage 0.1.4 does, 0.2 s after), which must not end it.
+// The calm is timed by the session itself, through the idle source armed
+// anew when the saver says that it is shown: so a slow first frame (a loaded
+// machine, the sanitizers) or a late report of the appearance only moves the
+// moment on, where a fixed time after the start would guess.
+constexpr unsigned kSettleMs = 1500;
 
 std::string DescribeStatus(int status) {
   if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
@@ -57,6 +66,15 @@ public:
   void OnIdleEvent(IdleEvent event) {
     switch (event) {
       case IdleEvent::kIdle:
+        if (settling) {
+          // Calm since the saver showed itself: activity from now on is the
+          // user's.
+          settling = false;
+          settled = saver > 0;
+          if (settled && options.verbose)
+            std::fprintf(stderr, "glymmer: the saver is up; activity ends it\n");
+          return;
+        }
         heldBack = false;
         StartSaverUnlessHeld();
         return;
@@ -72,6 +90,16 @@ public:
       case IdleEvent::kActive:
         heldBack = false;
         if (options.verbose) std::fprintf(stderr, "glymmer: the user is active again\n");
+        if (settled && saver > 0 && !stopping) {
+          if (options.verbose) std::fprintf(stderr, "glymmer: the saver ends\n");
+          EndSaver();
+        }
+        // The watch for the saver's settling has done its work: the next
+        // idle period counts the whole delay again, from this activity.
+        if (shortWatch) {
+          shortWatch = settling = settled = false;
+          source.Rearm(delay);
+        }
         // logind's Lock only asks for a locker: swaylock and i3lock, started
         // by it, never say that they locked, nor that they were unlocked. A
         // lock no locker confirmed is over when the user is back (typing
@@ -103,7 +131,7 @@ public:
       return;
     }
     if (options.verbose) std::fprintf(stderr, "glymmer: the session locked; the saver ends\n");
-    kill(saver, SIGTERM);
+    EndSaver();
   }
 
   // Ends the saver, if one runs, then the loop; Run then returns `status`.
@@ -115,9 +143,7 @@ public:
       loop.Quit();
       return;
     }
-    kill(saver, SIGTERM);
-    pid_t stuck = saver;
-    killTimer = loop.After(kSaverGraceMs, [stuck] { kill(stuck, SIGKILL); });
+    EndSaver();
   }
 
   int ExitStatus() const { return exitStatus; }
@@ -142,23 +168,69 @@ private:
     StartSaver();
   }
 
+  // SIGTERM, and SIGKILL for a saver that has not ended in order by then.
+  void EndSaver() {
+    kill(saver, SIGTERM);
+    pid_t stuck = saver;
+    loop.Cancel(killTimer);
+    killTimer = loop.After(kSaverGraceMs, [stuck] { kill(stuck, SIGKILL); });
+  }
+
   void StartSaver() {
     std::vector<std::string> argv = {program, saverMode};
     argv.insert(argv.end(), options.saverArguments.begin(), options.saverArguments.end());
-    saver = program.empty() ? -1 : loop.StartChild(argv, [this](int status) { SaverEnded(status); });
+    // The saver says on this pipe when its surfaces are all shown.
+    int shown[2] = {-1, -1};
+    if (!program.empty() && pipe2(shown, O_CLOEXEC) == 0) {
+      argv.push_back("--shown-fd");
+      argv.push_back(std::to_string(shown[1]));
+    }
+    saver = program.empty() ? -1
+                            : loop.StartChild(argv, [this](int status) { SaverEnded(status); },
+                                              shown[1]);
+    if (shown[1] >= 0) close(shown[1]);
     if (saver < 0) {
+      if (shown[0] >= 0) close(shown[0]);
       Failed("it could not be started");
       return;
+    }
+    if (shown[0] >= 0) {
+      shownPipe = shown[0];
+      shownWatch = loop.WhenReadable(shownPipe, [this] { SaverShown(); });
     }
     if (options.verbose)
       std::fprintf(stderr, "glymmer: idle for %u s: the saver starts (glymmer %s, process %d)\n",
                    delay / 1000, saverMode, static_cast<int>(saver));
   }
 
+  // The saver's surfaces are all up (or it ended without saying so): the
+  // watch is armed anew, to learn when the session has settled after their
+  // appearance.
+  void SaverShown() {
+    char byte = 1;
+    bool up = read(shownPipe, &byte, 1) == 1 && byte == 0;
+    CloseShownPipe();
+    if (!up || saver <= 0 || stopping) return;
+    if (options.verbose) std::fprintf(stderr, "glymmer: the saver is shown\n");
+    shortWatch = settling = true;
+    settled = false;
+    if (!source.Rearm(kSettleMs)) shortWatch = settling = false;
+  }
+
+  void CloseShownPipe() {
+    if (shownPipe < 0) return;
+    loop.Cancel(shownWatch);
+    close(shownPipe);
+    shownPipe = -1;
+  }
+
   void SaverEnded(int status) {
     saver = -1;
+    settled = false;
+    CloseShownPipe();
+    loop.Cancel(killTimer);
+    killTimer = 0;
     if (stopping) {
-      loop.Cancel(killTimer);
       loop.Quit();
       return;
     }
@@ -166,6 +238,13 @@ private:
       failedBefore = false;
       if (options.verbose)
         std::fprintf(stderr, "glymmer: the saver ended; it starts again after the next idle period\n");
+      // It ended at input of its own (or at the lock) while the watch was
+      // armed for its settling: the session may not tell that input, so the
+      // next idle period counts from now. A failed saver waits for activity.
+      if (shortWatch) {
+        shortWatch = settling = false;
+        source.Rearm(delay);
+      }
       return;
     }
     Failed("it ended with " + DescribeStatus(status));
@@ -194,6 +273,11 @@ private:
   const LockWatch* lockWatch = nullptr;
   unsigned killTimer = 0;
   int exitStatus = 0;
+  int shownPipe = -1;        // read end of the saver's --shown-fd, until it speaks
+  unsigned shownWatch = 0;
+  bool shortWatch = false;   // the source is armed for kSettleMs, not the delay
+  bool settling = false;     // its kIdle is awaited: the saver's appearance settling
+  bool settled = false;      // since then calm: activity ends the saver
 };
 
 }  // namespace

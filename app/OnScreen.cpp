@@ -162,6 +162,7 @@ private:
   void RemoveView(Shown* s);
   void FollowMain();
   bool EndsOnInput() const;
+  bool AllShown() const;
   void Loop();
   void Handle(const WindowEvent& e);
   bool Tick(Shown* s);
@@ -178,6 +179,7 @@ private:
   std::unique_ptr<DisplaySystem> display;
   std::vector<std::unique_ptr<Shown>> shown;
   bool quit = false;
+  bool shownReported = false;
   bool lost = false;  // the display went away under the views
   bool pointerKnown = false;
   // Outputs came or went: the main role is settled once the events in hand
@@ -395,6 +397,17 @@ bool OnScreenEngine::OpenViews() {
 // Whether any key, click or pointer travel ends the mode.
 bool OnScreenEngine::EndsOnInput() const {
   return options.mode == RunMode::FullScreen || options.mode == RunMode::Saver;
+}
+
+// Whether every view that draws has put its first frame on screen (the
+// others show black from their start): from then on the surfaces are up,
+// and what the display tells of the user is no longer their appearance.
+bool OnScreenEngine::AllShown() const {
+  if (shown.empty()) return false;
+  for (auto& s : shown)
+    if (!s->gone && s->drawable && s->view->isAnimating() && s->firstFrameTime < 0)
+      return false;
+  return true;
 }
 
 // Lets the swaps of one view wait for its monitor's refresh, where the driver
@@ -670,6 +683,10 @@ void OnScreenEngine::Loop() {
       if (!paced && s->view->isAnimating()) next = std::min(next, DueTime(s.get()));
     }
     display->Flush();
+    if (!shownReported && AllShown()) {
+      shownReported = true;
+      ReportShown();
+    }
     double wait = next - CFAbsoluteTimeGetCurrent();
     if (wait > 0) display->WaitForEvents(wait);
   }

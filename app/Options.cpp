@@ -199,6 +199,8 @@ std::string UsageText() {
          "                      the command end (0: shown, 1: could not start), so an\n"
          "                      idle tool that waits for its commands is not held up;\n"
          "                      then logs to $XDG_RUNTIME_DIR/glymmer.log with --verbose\n"
+         "  --shown-fd FD       write one byte to FD once every view shows its first\n"
+         "                      frame (the idle watcher learns so when its saver is up)\n"
          "  --size WxH          window size (default 960x540, the preview 320x200)\n"
          "  --geometry G        window size and place, as X writes it: WxH+X+Y\n"
          "  --fps               show the frame rate; --no-fps hides it\n"
@@ -298,7 +300,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     std::string v;
     for (const char* own : {"--render", "--window", "--fullscreen", "--saver", "--preview",
                             "--detach", "--configure", "--root", "--window-id", "--idle",
-                            "--after"})
+                            "--after", "--shown-fd"})
       if (arg == own) passOn.keep = false;
     if (arg == "--help" || arg == "-h") {
       o->showHelp = true;
@@ -316,6 +318,17 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->detach = true;
     } else if (arg == "--idle") {
       o->mode = RunMode::Idle;
+    } else if (arg == "--shown-fd") {
+      if (!needValue(&v)) {
+        if (!missing()) return false;
+        continue;
+      }
+      long long fd;
+      if (!ParseInt(v, 0, 65535, &fd)) {
+        if (!bad(v, "expected a file descriptor")) return false;
+        continue;
+      }
+      o->shownFd = static_cast<int>(fd);
     } else if (arg == "--after") {
       if (!needValue(&v)) {
         if (!missing()) return false;

@@ -47,6 +47,7 @@ struct Options {
   DisplayBackend backend = DisplayBackend::kX11;
   std::string mainOutput;     // --main-output NAME: the output that counts as main
   bool detach = false;        // --detach: go on in the background once the views are up
+  int shownFd = -1;           // --shown-fd FD: told once every view shows its first frame
   int afterSeconds = 0;       // --after S: the idle watcher's delay for this run
   bool afterGiven = false;
   // The command line without the words that choose a mode, --detach and

@@ -72,15 +72,27 @@ static void LeaveCallersOutput() {
   close(fd);
 }
 
-void ReportStarted(bool started) {
-  if (gReadyPipe < 0) return;
-  char status = started ? 0 : 1;
-  ssize_t written = write(gReadyPipe, &status, 1);
+// --shown-fd: where the idle watcher learns that every view is shown; -1
+// when no one asked.
+static int gShownPipe = -1;
+
+// Writes the one byte of a report to a parent and closes the pipe; false
+// when there was no pipe (no one asked, or it was told already).
+static bool Tell(int* pipe, bool yes) {
+  if (*pipe < 0) return false;
+  char status = yes ? 0 : 1;
+  ssize_t written = write(*pipe, &status, 1);
   (void)written;
-  close(gReadyPipe);
-  gReadyPipe = -1;
-  if (started) LeaveCallersOutput();
+  close(*pipe);
+  *pipe = -1;
+  return true;
 }
+
+void ReportStarted(bool started) {
+  if (Tell(&gReadyPipe, started) && started) LeaveCallersOutput();
+}
+
+void ReportShown() { Tell(&gShownPipe, true); }
 
 // Goes on in a new process of its own session; this one waits until the new
 // one says whether it started, and ends with 0 or 1 accordingly; a stop
@@ -187,6 +199,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "glymmer: --after goes with --idle\n");
     return 2;
   }
+  // Only a pipe that this process really holds is reported to, and no
+  // program it starts inherits it.
+  if (options.shownFd >= 0 && fcntl(options.shownFd, F_SETFD, FD_CLOEXEC) == 0)
+    gShownPipe = options.shownFd;
   if (options.mode == RunMode::Idle) {
     if (options.detach) {
       std::fprintf(stderr, "glymmer: --idle runs until the session ends; start it in the "

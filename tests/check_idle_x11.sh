@@ -7,7 +7,10 @@
 #
 # With a delay of 2 s: the saver covers the screen (a red root window) only
 # once the delay has passed; a key ends it, the next idle period brings it
-# back, pointer travel ends that one; XResetScreenSaver, as video players
+# back, pointer travel ends that one; with another client holding the
+# keyboard and pointer grabs, a key and pointer travel still end it (through
+# the watcher), and the saver comes back after each idle period;
+# XResetScreenSaver, as video players
 # call it, keeps it away; a second watcher is refused (DISPLAY spelt either
 # way), and so is one beside a running xscreensaver daemon; a session with no
 # idle source is told what was looked for; kill -9 of the watcher leaves no
@@ -58,15 +61,42 @@ wait_seen "the saver starts" 2
 wait_covered
 xdotool mousemove_relative 40 30
 wait_seen "the saver ended" 2
+up=$(seen "the saver is up")
+
+# A client holding the keyboard and pointer grabs (a virtual machine's
+# viewer) keeps all input from the saver: the watcher ends it at the
+# activity the server counts, a key or pointer travel, and the next idle
+# period brings it back, grabs held all along.
+"$xshot" --grab >"$work/grab.out" 2>&1 &
+grabber=$!
+pids+=("$grabber")
+for _ in $(seq 100); do
+  grep -q grabbed "$work/grab.out" && break
+  sleep 0.1
+done
+grep -q grabbed "$work/grab.out" || fail "no grab: $(cat "$work/grab.out")"
+for input in "key shift" "mousemove_relative 40 30"; do
+  ended=$(seen "the saver ended")
+  wait_seen "the saver starts" $((ended + 1))
+  wait_covered
+  # Input is the user's only once the session has settled after the
+  # saver's appearance.
+  wait_seen "the saver is up; activity ends it" $((up + 1))
+  xdotool $input
+  wait_seen "the saver ended" $((ended + 1))
+  up=$(seen "the saver is up")
+  wait_uncovered 0.9
+done
+kill "$grabber"
 
 # A video player's XResetScreenSaver keeps the saver away, until it stops.
 (while :; do xset s reset; sleep 0.5; done) &
 player=$!
 pids+=("$player")
 sleep 5
-[ "$(seen "the saver starts")" -eq 2 ] || fail "the saver came while XResetScreenSaver was called"
+[ "$(seen "the saver starts")" -eq 4 ] || fail "the saver came while XResetScreenSaver was called"
 kill "$player"
-wait_seen "the saver starts" 3
+wait_seen "the saver starts" 5
 
 # One watcher per session, however DISPLAY spells the display (one not
 # refused would run on: timeout ends it).

@@ -3,6 +3,7 @@
 
 #include "platform/IdleLoop.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <glib.h>
 #include <pthread.h>
@@ -19,7 +20,8 @@ struct IdleLoop::Impl {
   GMainLoop* loop = nullptr;
   std::function<void(int)> stop;
   std::vector<guint> sources;  // removed on destruction
-  // The callbacks of the children and timers not yet called, by source id.
+  // The callbacks of the children, timers and fd watches not yet called, by
+  // source id.
   std::map<guint, std::function<void(int)>> children;
   std::map<guint, std::function<void()>> timers;
 
@@ -27,6 +29,28 @@ struct IdleLoop::Impl {
     Impl* impl;
     guint id;
   };
+
+  // Makes the call of `due`, once, from the GLib source that `add` makes
+  // with a Call as its data (Fire calls, Delete frees it). Its id, for Cancel.
+  template <typename Add>
+  guint Once(std::function<void()> due, Add add) {
+    Call* call = new Call{this, 0};
+    guint id = add(call);
+    call->id = id;
+    timers[id] = std::move(due);
+    return id;
+  }
+  static gboolean Fire(gpointer p) {
+    Call* c = static_cast<Call*>(p);
+    auto found = c->impl->timers.find(c->id);
+    if (found != c->impl->timers.end()) {
+      std::function<void()> due = std::move(found->second);
+      c->impl->timers.erase(found);
+      due();
+    }
+    return G_SOURCE_REMOVE;
+  }
+  static void Delete(gpointer p) { delete static_cast<Call*>(p); }
 };
 
 int ForkWithDefaultSignals() {
@@ -77,7 +101,8 @@ void IdleLoop::WatchStopSignals(std::function<void(int)> stop) {
   }
 }
 
-int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended) {
+int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended,
+                         int keepFd) {
   // Everything the child needs is made before the fork: after it, only
   // async-signal-safe calls.
   std::vector<char*> args;
@@ -97,6 +122,7 @@ int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<voi
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(1);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
     execv(args[0], args.data());
     const char message[] = "glymmer: cannot run the saver program\n";
     ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
@@ -114,30 +140,24 @@ int IdleLoop::StartChild(const std::vector<std::string>& argv, std::function<voi
         c->impl->children.erase(found);
         ended(status);
       },
-      call, [](gpointer p) { delete static_cast<Impl::Call*>(p); });
+      call, Impl::Delete);
   call->id = id;
   impl->children[id] = std::move(ended);
   return child;
 }
 
 unsigned IdleLoop::After(unsigned ms, std::function<void()> due) {
-  Impl::Call* call = new Impl::Call{impl.get(), 0};
-  guint id = g_timeout_add_full(
-      G_PRIORITY_DEFAULT, ms,
-      [](gpointer p) -> gboolean {
-        Impl::Call* c = static_cast<Impl::Call*>(p);
-        auto found = c->impl->timers.find(c->id);
-        if (found != c->impl->timers.end()) {
-          std::function<void()> due = std::move(found->second);
-          c->impl->timers.erase(found);
-          due();
-        }
-        return G_SOURCE_REMOVE;
-      },
-      call, [](gpointer p) { delete static_cast<Impl::Call*>(p); });
-  call->id = id;
-  impl->timers[id] = std::move(due);
-  return id;
+  return impl->Once(std::move(due), [ms](gpointer data) {
+    return g_timeout_add_full(G_PRIORITY_DEFAULT, ms, Impl::Fire, data, Impl::Delete);
+  });
+}
+
+unsigned IdleLoop::WhenReadable(int fd, std::function<void()> due) {
+  return impl->Once(std::move(due), [fd](gpointer data) {
+    return g_unix_fd_add_full(
+        G_PRIORITY_DEFAULT, fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+        [](gint, GIOCondition, gpointer p) { return Impl::Fire(p); }, data, Impl::Delete);
+  });
 }
 
 void IdleLoop::Cancel(unsigned id) {

@@ -32,10 +32,17 @@ public:
   // when this process ends, however it ends (kill -9 included). `ended` is
   // called from the loop with the child's wait status (as waitpid gives it).
   // The child's process id, or -1 (said on stderr) when it could not start.
-  int StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended);
+  // `keepFd`, unless -1, stays open in the child (and only there: it is
+  // close-on-exec here).
+  int StartChild(const std::vector<std::string>& argv, std::function<void(int)> ended,
+                 int keepFd = -1);
 
   // Calls `due` once from the loop, `ms` from now. Returns an id for Cancel.
   unsigned After(unsigned ms, std::function<void()> due);
+  // Calls `due` once from the loop, when `fd` can be read (or is at its
+  // end). Returns an id for Cancel; the fd stays the caller's.
+  unsigned WhenReadable(int fd, std::function<void()> due);
+  // Drops a call of After or WhenReadable not yet made.
   void Cancel(unsigned id);
 
   // Waits and dispatches until Quit.

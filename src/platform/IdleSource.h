@@ -30,6 +30,15 @@ public:
   // Arms the watch for `delayMs`; `notify` is then called from the main
   // context. False when the watch cannot be set up (said on stderr).
   virtual bool Start(unsigned delayMs, std::function<void(IdleEvent)> notify) = 0;
+  // Arms the watch anew for `delayMs`, from now: kIdle once the user has
+  // left the session alone that long (at once where the session already
+  // counts that much idle time), then kActive at their next input; nothing
+  // more comes of the watch before. May be called from `notify`. False where
+  // the source cannot (its watch goes on as it was).
+  virtual bool Rearm(unsigned delayMs) {
+    (void)delayMs;
+    return false;
+  }
   // True when something that the compositor does not already account for
   // keeps the session from idling at this moment (gnome-session's idle
   // inhibitors); asked just before a saver is started.

@@ -32,30 +32,50 @@ run_as() {
 }
 as() { (run_as "$@"); }
 
-# start_sway NAME [VARIABLE=VALUE...]: a sway with the config $work/NAME.conf
-# and those variables; sets sway_pid, sway_display and sway_socket.
-start_sway() {
-  local name=$1 before
+# start_compositor NAME [VARIABLE=VALUE...] -- COMMAND...: runs COMMAND, a
+# Wayland compositor, as the user, headless where it follows wlroots'
+# variables, with those variables and its output in $work/NAME.log; waits
+# until the display it makes appears (10 s at most). Sets compositor_pid and
+# compositor_display; false when no display appears.
+start_compositor() {
+  local name=$1 before variables=() _ entry
+  shift
+  while [ "$1" != -- ]; do
+    variables+=("$1")
+    shift
+  done
   shift
   before=$(ls "$runtime")
-  env -u DISPLAY HOME="$work/home" XDG_RUNTIME_DIR="$runtime" WLR_LIBINPUT_NO_DEVICES=1 \
-    WLR_RENDERER=pixman "$@" "${as_user[@]}" sway -c "$work/$name.conf" >"$work/$name.log" 2>&1 &
-  sway_pid=$!
-  pids+=("$sway_pid")
-  # Killing a compositor is part of the check, not news.
-  disown "$sway_pid"
-  sway_display=""
-  sway_socket=""
-  local _ entry
+  env -u DISPLAY HOME="$work/home" XDG_RUNTIME_DIR="$runtime" WLR_LIBINPUT_NO_DEVICES=1     WLR_RENDERER=pixman "${variables[@]}" "${as_user[@]}" "$@" >"$work/$name.log" 2>&1 &
+  compositor_pid=$!
+  pids+=("$compositor_pid")
+  # Killing a compositor is part of a check, not news.
+  disown "$compositor_pid"
+  compositor_display=""
   for _ in $(seq 100); do
     for entry in $(ls "$runtime"); do
       grep -qx "$entry" <<<"$before" && continue
-      case $entry in
-        wayland-[0-9]) sway_display=$entry ;;
-        sway-ipc.*.sock) sway_socket=$runtime/$entry ;;
-      esac
+      [[ $entry =~ ^wayland-[0-9]$ ]] && compositor_display=$entry && return 0
     done
-    [ -n "$sway_display" ] && [ -n "$sway_socket" ] && return 0
+    kill -0 "$compositor_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  return 1
+}
+
+# start_sway NAME [VARIABLE=VALUE...]: a sway with the config $work/NAME.conf
+# and those variables; sets sway_pid, sway_display and sway_socket.
+start_sway() {
+  local name=$1 _ socket
+  shift
+  start_compositor "$name" "$@" -- sway -c "$work/$name.conf" || return 1
+  sway_pid=$compositor_pid
+  sway_display=$compositor_display
+  # sway names its socket by its process (env and setpriv become sway).
+  for _ in $(seq 100); do
+    for socket in "$runtime"/sway-ipc.*."$sway_pid".sock; do
+      [ -S "$socket" ] && sway_socket=$socket && return 0
+    done
     kill -0 "$sway_pid" 2>/dev/null || break
     sleep 0.1
   done

@@ -19,6 +19,12 @@
 //   glymmer-xshot --close ID
 //
 // asks window ID to close, as a window manager's close button does.
+//
+//   glymmer-xshot --grab
+//
+// takes the keyboard and the pointer, as a virtual machine's viewer in grab
+// mode does, says "grabbed" and holds them until it is killed (exit status 1
+// when another client holds the keyboard).
 
 #include "platform/BitmapImageRep.h"
 #include "platform/ImageFile.h"
@@ -144,6 +150,19 @@ int main(int argc, char** argv) {
     if (!x.Open(nullptr)) return 1;
     x.RequestClose(id);
     return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--grab") {
+    X11Display x;
+    if (!x.Open(nullptr)) return 1;
+    NSWindow root;
+    root.nativeWindow = x.Root();
+    if (!x.GrabInput(root)) {
+      std::fprintf(stderr, "glymmer-xshot: another client holds the keyboard\n");
+      return 1;
+    }
+    std::printf("grabbed\n");
+    std::fflush(stdout);
+    for (;;) pause();
   }
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

@@ -77,6 +77,24 @@ public:
     return true;
   }
 
+  bool Rearm(unsigned delayMs) override {
+    if (lost) return false;
+    // Replies still on their way belong to the watches before: they are
+    // dropped, and so are those watches.
+    g_cancellable_cancel(cancellable);
+    g_object_unref(cancellable);
+    cancellable = g_cancellable_new();
+    RemoveWatch(idleWatch);
+    RemoveWatch(activeWatch);
+    idleWatch = activeWatch = 0;
+    idle = false;
+    early.clear();
+    delay = std::max(1u, delayMs);
+    ++armings;
+    AddWatchAsync("AddIdleWatch", g_variant_new("(t)", guint64{delay}), OnIdleWatchAdded);
+    return true;
+  }
+
   bool Inhibited() override {
     std::string why;
     GVariant* reply = dbus::CallSync(bus, kSessionManager, kSessionManagerPath,
@@ -100,6 +118,14 @@ private:
     g_variant_unref(reply);
     if (idleWatch == 0) *why = "AddIdleWatch gave id 0";
     return idleWatch != 0;
+  }
+
+  // Drops a watch, without waiting; 0 is none.
+  void RemoveWatch(guint32 id) {
+    if (!id) return;
+    g_dbus_connection_call(bus, kMonitorName, kMonitorPath, kMonitorInterface, "RemoveWatch",
+                           g_variant_new("(u)", id), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                           kCallTimeoutMs, nullptr, nullptr, nullptr);
   }
 
   // Asks for a watch without waiting; `done` gets its id (0 when refused).
@@ -175,14 +201,14 @@ private:
       idle = false;
       activeWatch = 0;
       // A fresh idle watch for the next period: the old one is dropped, so
-      // no firing of it from the period just ended can count.
-      GVariant* remove = g_variant_new("(u)", idleWatch);
-      g_dbus_connection_call(bus, kMonitorName, kMonitorPath, kMonitorInterface, "RemoveWatch",
-                             remove, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs,
-                             nullptr, nullptr, nullptr);
+      // no firing of it from the period just ended can count. The news may
+      // arm one itself.
+      RemoveWatch(idleWatch);
       idleWatch = 0;
-      AddWatchAsync("AddIdleWatch", g_variant_new("(t)", guint64{delay}), OnIdleWatchAdded);
+      unsigned before = armings;
       notify(IdleEvent::kActive);
+      if (armings == before && !lost)
+        AddWatchAsync("AddIdleWatch", g_variant_new("(t)", guint64{delay}), OnIdleWatchAdded);
     } else if (id != 0 && id != idleWatch && id != activeWatch && early.size() < 16) {
       early.push_back(id);
     }
@@ -246,6 +272,7 @@ private:
   bool idle = false;
   bool away = false;  // the idle monitor has no owner on the bus
   bool lost = false;
+  unsigned armings = 0;  // how often Rearm armed the watch anew
 };
 
 }  // namespace

@@ -43,6 +43,7 @@ public:
     return notifier ? "ext-idle-notify-v1" : "org_kde_kwin_idle";
   }
   bool Start(unsigned delayMs, std::function<void(IdleEvent)> notify) override;
+  bool Rearm(unsigned delayMs) override;
   bool OffersSaverLayer() const override { return layerShell && HaveSaverLayer(); }
 
 private:
@@ -51,6 +52,9 @@ private:
   static gboolean OnReadable(gint fd, GIOCondition condition, gpointer data);
   void Tell(IdleEvent event);
   void Lose();
+  // Asks the compositor for a watch of `delayMs`, dropping the one before:
+  // its events still on their way are dropped with it.
+  void Arm(unsigned delayMs);
 
   wl_display* display = nullptr;
   wl_registry* registry = nullptr;
@@ -164,8 +168,13 @@ gboolean WaylandIdle::OnReadable(gint, GIOCondition condition, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-bool WaylandIdle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
-  notify = std::move(tell);
+void WaylandIdle::Arm(unsigned delayMs) {
+  if (notification) ext_idle_notification_v1_destroy(notification);
+  notification = nullptr;
+#if GLYMMER_HAVE_KDE_IDLE
+  if (kdeTimeout) org_kde_kwin_idle_timeout_release(kdeTimeout);
+  kdeTimeout = nullptr;
+#endif
   if (notifier) {
     static const ext_idle_notification_v1_listener listener = {
         [](void* data, ext_idle_notification_v1*) {
@@ -190,6 +199,19 @@ bool WaylandIdle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
     org_kde_kwin_idle_timeout_add_listener(kdeTimeout, &listener, this);
   }
 #endif
+}
+
+bool WaylandIdle::Rearm(unsigned delayMs) {
+  if (lost) return false;
+  Arm(delayMs);
+  // A failed flush shows as a hang-up in the loop.
+  wl_display_flush(display);
+  return true;
+}
+
+bool WaylandIdle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
+  notify = std::move(tell);
+  Arm(delayMs);
   if (wl_display_flush(display) < 0 && errno != EAGAIN) {
     std::fprintf(stderr, "glymmer: the Wayland compositor went away\n");
     return false;

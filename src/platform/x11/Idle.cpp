@@ -38,6 +38,7 @@ public:
 
   const char* Name() const override { return "MIT-SCREEN-SAVER"; }
   bool Start(unsigned delayMs, std::function<void(IdleEvent)> notify) override;
+  bool Rearm(unsigned delayMs) override;
 
 private:
   static gboolean OnReadable(gint fd, GIOCondition condition, gpointer data);
@@ -165,14 +166,27 @@ gboolean X11Idle::OnReadable(gint, GIOCondition, gpointer data) {
     self->idle = false;
     XSyncDestroyAlarm(self->display, self->alarm);
     self->alarm = 0;
-    self->notify(IdleEvent::kActive);
+    // Asked before the news, which may arm the watch anew.
     self->Check();
+    if (!gConnectionLost) self->notify(IdleEvent::kActive);
   }
   if (self->Lost()) {
     self->watch = 0;
     return G_SOURCE_REMOVE;
   }
   return G_SOURCE_CONTINUE;
+}
+
+bool X11Idle::Rearm(unsigned delayMs) {
+  if (gConnectionLost) return false;
+  if (timer) g_source_remove(timer);
+  timer = 0;
+  if (alarm) XSyncDestroyAlarm(display, alarm);
+  alarm = 0;
+  idle = false;
+  delay = delayMs;
+  Check();
+  return true;
 }
 
 bool X11Idle::Start(unsigned delayMs, std::function<void(IdleEvent)> tell) {
