@@ -5,7 +5,8 @@
 # glymmer --render run from an unrelated working folder. It must find the
 # installed resources from its own place (and through the xscreensaver hack
 # link), render exactly what the build tree renders, and render something else
-# when the installed files change. The setting options must win over the
+# when the installed files change. The screen-saver theme entry must be valid
+# and run the installed hack. The setting options must win over the
 # store for the run while the store file stays byte for byte the same.
 #
 #   tests/check_install.sh BUILD_DIR [SOURCE_DIR]
@@ -18,6 +19,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 . "$source_dir/tests/support/session.sh"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+need_tools desktop-file-validate
 
 # ---- Install -------------------------------------------------------------
 stage=$work/stage
@@ -37,6 +39,15 @@ for f in bin/glymmer share/glymmer/zentari.vostrelli share/glymmer/GlymmerSS.ui 
 done
 grep -qx "ExecStart=$prefix/bin/glymmer --idle" "$root/lib/systemd/user/glymmer-idle.service" ||
   fail "the user service does not run the installed watcher: $(grep ExecStart "$root/lib/systemd/user/glymmer-idle.service")"
+# MATE's and Xfce's screen savers run the theme entry's command line as it is,
+# and only programs in xscreensaver's hack folders: it runs the hack link.
+entry=$root/share/applications/screensavers/glymmer.desktop
+[ -f "$entry" ] || fail "the screen-saver theme entry was not installed"
+desktop-file-validate "$entry" >"$work/validate.log" 2>&1 ||
+  fail "the theme entry is not valid: $(cat "$work/validate.log")"
+grep -qx "Exec=${hack#"$stage"} -root" "$entry" && grep -qx "TryExec=${hack#"$stage"}" "$entry" ||
+  fail "the theme entry does not run the installed hack: $(grep Exec "$entry")"
+grep -qx "Categories=Screensaver;" "$entry" || fail "the theme entry is not in the Screensaver category"
 [ -x "$root/bin/glymmer" ] || fail "bin/glymmer is not executable"
 [ -L "$hack" ] || fail "the xscreensaver hack $hack is not a symbolic link"
 [ "$(readlink -f "$hack")" = "$root/bin/glymmer" ] ||
