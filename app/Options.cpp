@@ -298,6 +298,14 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       return fail("bad value '" + v + "' for " + arg + " (" + what + ")");
     };
     std::string v;
+    // The option's whole-number value, `lowest` to `highest`: 1 with *n set;
+    // otherwise the problem is said, and 0 goes on with the next argument (a
+    // hack warns and goes on), -1 ends the parse.
+    auto wholeValue = [&](long long lowest, long long highest, const char* expected, long long* n) {
+      if (!needValue(&v)) return missing() ? 0 : -1;
+      if (!ParseInt(v, lowest, highest, n)) return bad(v, expected) ? 0 : -1;
+      return 1;
+    };
     for (const char* own : {"--render", "--window", "--fullscreen", "--saver", "--preview",
                             "--detach", "--configure", "--root", "--window-id", "--idle",
                             "--after", "--shown-fd"})
@@ -319,28 +327,18 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     } else if (arg == "--idle") {
       o->mode = RunMode::Idle;
     } else if (arg == "--shown-fd") {
-      if (!needValue(&v)) {
-        if (!missing()) return false;
-        continue;
-      }
       long long fd;
-      if (!ParseInt(v, 0, 65535, &fd)) {
-        if (!bad(v, "expected a file descriptor")) return false;
-        continue;
-      }
-      o->shownFd = static_cast<int>(fd);
+      int got = wholeValue(0, 65535, "expected a file descriptor", &fd);
+      if (got < 0) return false;
+      if (got > 0) o->shownFd = static_cast<int>(fd);
     } else if (arg == "--after") {
-      if (!needValue(&v)) {
-        if (!missing()) return false;
-        continue;
-      }
       long long seconds;
-      if (!ParseInt(v, 1, 86400, &seconds)) {
-        if (!bad(v, "expected whole seconds, 1 to 86400")) return false;
-        continue;
+      int got = wholeValue(1, 86400, "expected whole seconds, 1 to 86400", &seconds);
+      if (got < 0) return false;
+      if (got > 0) {
+        o->afterSeconds = static_cast<int>(seconds);
+        o->afterGiven = true;
       }
-      o->afterSeconds = static_cast<int>(seconds);
-      o->afterGiven = true;
     } else if (arg == "--backend") {
       if (!needValue(&v)) {
         if (!missing()) return false;
@@ -436,16 +434,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       }
       o->secondsGiven = true;
     } else if (arg == "--every") {
-      if (!needValue(&v)) {
-        if (!missing()) return false;
-        continue;
-      }
       long long k;
-      if (!ParseInt(v, 1, 1000000000, &k)) {
-        if (!bad(v, "expected a whole number from 1")) return false;
-        continue;
-      }
-      o->every = static_cast<int>(k);
+      int got = wholeValue(1, 1000000000, "expected a whole number from 1", &k);
+      if (got < 0) return false;
+      if (got > 0) o->every = static_cast<int>(k);
     } else if (arg == "--at") {
       if (!needValue(&v)) {
         if (!missing()) return false;
