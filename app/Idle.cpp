@@ -247,15 +247,23 @@ private:
       }
       return;
     }
-    Failed("it ended with " + DescribeStatus(status));
+    // One that was up and failed (its compositor restarted under it, say):
+    // the watch for its settling is moot, and the whole delay counts again
+    // from now, so the next idle period brings it back.
+    bool rearmed = shortWatch;
+    if (shortWatch) {
+      shortWatch = settling = false;
+      source.Rearm(delay);
+    }
+    Failed("it ended with " + DescribeStatus(status), rearmed);
   }
 
-  // A saver that could not start, or crashed, is tried again only after the
-  // user has been back: said once, not at every try.
-  void Failed(const std::string& why) {
+  // A saver that could not start, or crashed before it was up, is tried
+  // again only after the user has been back: said once, not at every try.
+  void Failed(const std::string& why, bool afterIdle = false) {
     if (!failedBefore)
-      std::fprintf(stderr, "glymmer: the saver failed (%s); it is tried again after the next activity\n",
-                   why.c_str());
+      std::fprintf(stderr, "glymmer: the saver failed (%s); it is tried again after the next %s\n",
+                   why.c_str(), afterIdle ? "idle period" : "activity");
     failedBefore = true;
   }
 
