@@ -90,7 +90,7 @@ void ShowDesktopTimers(NSPanel* sheet, const NSControl* delay, const NSSwitch* s
 void ProposeDelay(NSControl* delay, const NSSwitch* start, const std::vector<DesktopTimer>& timers) {
   if (timers.empty() || start->state() != NSOnState) return;
   unsigned first = timers.front().seconds;
-  int proposed = static_cast<int>((first - 60 * (first >= 60)) / 60);
+  int proposed = static_cast<int>(first / 60) - 1;
   if (static_cast<unsigned>(delay->intValue()) * 60 >= first && proposed >= kIdleDelayLowest)
     delay->setIntValue(proposed);
 }

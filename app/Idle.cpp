@@ -96,10 +96,7 @@ public:
         }
         // The watch for the saver's settling has done its work: the next
         // idle period counts the whole delay again, from this activity.
-        if (shortWatch) {
-          shortWatch = settling = settled = false;
-          source.Rearm(delay);
-        }
+        EndShortWatch();
         // logind's Lock only asks for a locker: swaylock and i3lock, started
         // by it, never say that they locked, nor that they were unlocked. A
         // lock no locker confirmed is over when the user is back (typing
@@ -166,6 +163,15 @@ private:
       return;
     }
     StartSaver();
+  }
+
+  // Ends the watch for the saver's settling, if armed: the next idle period
+  // counts the whole delay again, from now. True when there was one.
+  bool EndShortWatch() {
+    if (!shortWatch) return false;
+    shortWatch = settling = settled = false;
+    source.Rearm(delay);
+    return true;
   }
 
   // SIGTERM, and SIGKILL for a saver that has not ended in order by then.
@@ -241,21 +247,13 @@ private:
       // It ended at input of its own (or at the lock) while the watch was
       // armed for its settling: the session may not tell that input, so the
       // next idle period counts from now. A failed saver waits for activity.
-      if (shortWatch) {
-        shortWatch = settling = false;
-        source.Rearm(delay);
-      }
+      EndShortWatch();
       return;
     }
     // One that was up and failed (its compositor restarted under it, say):
     // the watch for its settling is moot, and the whole delay counts again
     // from now, so the next idle period brings it back.
-    bool rearmed = shortWatch;
-    if (shortWatch) {
-      shortWatch = settling = false;
-      source.Rearm(delay);
-    }
-    Failed("it ended with " + DescribeStatus(status), rearmed);
+    Failed("it ended with " + DescribeStatus(status), EndShortWatch());
   }
 
   // A saver that could not start, or crashed before it was up, is tried
