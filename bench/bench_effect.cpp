@@ -93,13 +93,14 @@ bool SettledEffect(MAINCODE& fx, bool spin) {
 // before the glyphs creep too far from the picture.
 struct Snapshot {
   explicit Snapshot(const MAINCODE& fx)
-      : glyphs(fx.glyphs, fx.glyphs + fx.glyphCount),
-        centre(fx.centre),
+      : centre(fx.centre),
         samplePos(fx.samplePos),
         sampleVel(fx.sampleVel),
-        approach(fx.approach) {}
+        approach(fx.approach) {
+    for (int64_t i = 0; i < fx.glyphCount; ++i) glyphs.push_back(fx.Glyph(i));
+  }
   void Restore(MAINCODE& fx) const {
-    std::copy(glyphs.begin(), glyphs.end(), fx.glyphs);
+    for (size_t i = 0; i < glyphs.size(); ++i) fx.SetGlyph(static_cast<int64_t>(i), glyphs[i]);
     fx.centre = centre;
     fx.samplePos = samplePos;
     fx.sampleVel = sampleVel;

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
   auto fill = [&] {
     float* v = vertices.data();
     for (int64_t i = 0; i < fx.glyphCount; ++i) {
-      const GLYPH& g = fx.glyphs[i];
+      const GLYPH g = fx.Glyph(i);
       const float corner[4][4] = {{g.texLeft, g.texTop, -h, h},
                                   {g.texRight, g.texTop, h, h},
                                   {g.texRight, g.texBottom, h, -h},
@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
   // The least any step can cost: one pass that only creeps the targets of a
   // copy of the records, paced as the frames were. Move, which must pass over
   // every record, cannot fall below it.
-  std::vector<GLYPH> records(fx.glyphs, fx.glyphs + fx.glyphCount);
+  std::vector<GLYPH> records;
+  for (int64_t i = 0; i < fx.glyphCount; ++i) records.push_back(fx.Glyph(i));
   Split creep;
   due = CFAbsoluteTimeGetCurrent();
   for (int i = 0; i < frames; ++i) {

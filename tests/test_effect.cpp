@@ -61,6 +61,14 @@ SETTINGS SettingsFor(const std::string& folder, int64_t glyphs) {
   return s;
 }
 
+// Changes glyph i through a copy of its record.
+template <class Change>
+void EditGlyph(MAINCODE& fx, int64_t i, Change change) {
+  GLYPH g = fx.Glyph(i);
+  change(g);
+  fx.SetGlyph(i, g);
+}
+
 std::string CaptionText(const Caption& c) { return std::string(c.text, c.length); }
 
 bool ShowsLetter(const GLYPH& g, char c) {
@@ -76,7 +84,7 @@ std::set<char> LettersShown(const MAINCODE& fx, const std::string& candidates) {
   for (int64_t i = 0; i < fx.glyphCount; ++i) {
     char found = '#';
     for (char c : candidates) {
-      if (ShowsLetter(fx.glyphs[i], c)) found = c;
+      if (ShowsLetter(fx.Glyph(i), c)) found = c;
     }
     shown.insert(found);
   }
@@ -143,7 +151,7 @@ TEST_F(Effect, SetupCopiesTheSettingsAndScattersADeepCloud) {
   EXPECT_TRUE(IsWholeIn(fx.centre.z, -59, -10)) << fx.centre.z;
 
   for (int i = 0; i < 600; ++i) {
-    const GLYPH& g = fx.glyphs[i];
+    const GLYPH g = fx.Glyph(i);
     ASSERT_TRUE(IsTenthIn(g.pos.x, -100, 99) && IsTenthIn(g.pos.y, -100, 99))
         << "glyph " << i << " starts at " << g.pos.x << ", " << g.pos.y;
     ASSERT_TRUE(IsWholeIn(g.pos.z, -100, 99)) << "glyph " << i << " z " << g.pos.z;
@@ -173,13 +181,13 @@ TEST_F(Effect, SetupRefusesNegativeAndAbsurdGlyphCountsCleanly) {
   const int64_t counts[] = {-1,
                             std::numeric_limits<int64_t>::min(),
                             kMaxGlyphs + 1,
-                            static_cast<int64_t>(SIZE_MAX / sizeof(GLYPH) / 2 + 1),
+                            static_cast<int64_t>(SIZE_MAX / sizeof(float) / 16 + 1),
                             std::numeric_limits<int64_t>::max()};
   for (int64_t count : counts) {
     MAINCODE bad;
     SETTINGS s = SettingsFor(dir.Path(), count);
     EXPECT_FALSE(bad.Setup(&s)) << "glyph count " << count;
-    EXPECT_EQ(nullptr, bad.glyphs) << count;
+    EXPECT_EQ(nullptr, bad.glyphs.x) << count;
     EXPECT_EQ(nullptr, bad.picColours) << "no picture is loaded when glyphs fail";
     EXPECT_EQ(0, bad.glyphCount) << count;
     bad.Move(0.5f);  // harmless on the failed object
@@ -237,7 +245,7 @@ TEST_F(Effect, FirstFrameStartsAFlatPhaseButZeroTimeDoesNot) {
   EXPECT_FALSE(fx.spinMode) << "the first phase is flat";
   EXPECT_TRUE(IsWholeIn(fx.phaseTime, 10, 29)) << fx.phaseTime;
   EXPECT_FLOAT_EQ(0.001f * 10.0f * 0.025f, fx.approach) << "approach restarts from 0";
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(0.0f, fx.glyphs[i].home.z) << "flat targets";
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(0.0f, fx.Glyph(i).home.z) << "flat targets";
 }
 
 TEST_F(Effect, APhaseThatReachesExactlyZeroDoesNotChange) {
@@ -274,7 +282,7 @@ TEST_F(Effect, PhaseChangesKeepTheirRangesAndSpinIsAlwaysFollowedByFlat) {
     ASSERT_LE(std::fabs(fx.sampleVel.x), 0.0501f);
     ASSERT_LE(std::fabs(fx.sampleVel.y), 0.0501f);
     for (int i = 0; i < 40; ++i) {
-      const GLYPH& g = fx.glyphs[i];
+      const GLYPH g = fx.Glyph(i);
       float r = std::sqrt(g.home.x * g.home.x + g.home.y * g.home.y + g.home.z * g.home.z);
       ASSERT_TRUE(g.drift.x >= 0 && g.drift.x <= 0.2901f && g.drift.z == 0.0f);
       ASSERT_TRUE(g.driftScale >= -0.5f && g.driftScale <= 0.4901f) << g.driftScale;
@@ -310,7 +318,7 @@ TEST_F(Effect, SetupAndPhaseChangeDrawTheirRandomNumbersInOrder) {
   std::srand(99);
   ASSERT_TRUE(fx.Setup(&s));
   ASSERT_EQ(1, fx.nameLen);
-  std::vector<GLYPH> scattered(fx.glyphs, fx.glyphs + 3);
+  std::vector<GLYPH> scattered = {fx.Glyph(0), fx.Glyph(1), fx.Glyph(2)};
   float setupCentreZ = fx.centre.z;
   ForcePhaseChange(fx);  // spinMode was true: a flat phase, no mode draw
 
@@ -363,11 +371,11 @@ TEST_F(Effect, SetupAndPhaseChangeDrawTheirRandomNumbersInOrder) {
     float dy = static_cast<float>(roll(30)) / 100.0f;
     float scaleDrift = static_cast<float>(roll(100) - 50) / 100.0f;
     roll(1);  // the letter
-    EXPECT_EQ(home.x, fx.glyphs[i].home.x) << i;
-    EXPECT_EQ(home.y, fx.glyphs[i].home.y) << i;
-    EXPECT_EQ(dx, fx.glyphs[i].drift.x) << i;
-    EXPECT_EQ(dy, fx.glyphs[i].drift.y) << i;
-    EXPECT_EQ(scaleDrift, fx.glyphs[i].driftScale) << i;
+    EXPECT_EQ(home.x, fx.Glyph(i).home.x) << i;
+    EXPECT_EQ(home.y, fx.Glyph(i).home.y) << i;
+    EXPECT_EQ(dx, fx.Glyph(i).drift.x) << i;
+    EXPECT_EQ(dy, fx.Glyph(i).drift.y) << i;
+    EXPECT_EQ(scaleDrift, fx.Glyph(i).driftScale) << i;
   }
 }
 
@@ -384,8 +392,12 @@ TEST_F(Effect, ASeededRunIsReproducible) {
     ASSERT_TRUE(e.Setup(&s));
     e.waitForPictures = true;  // as a render does; on screen decodes end when they end
     for (int frame = 0; frame < 30 * 40; ++frame) e.Move(1.0f / 30);
-    const unsigned char* g = reinterpret_cast<const unsigned char*>(e.glyphs);
-    state.assign(g, g + sizeof(GLYPH) * 300);
+    state.clear();
+    for (int i = 0; i < 300; ++i) {
+      const GLYPH g = e.Glyph(i);
+      const unsigned char* b = reinterpret_cast<const unsigned char*>(&g);
+      state.insert(state.end(), b, b + sizeof(GLYPH));
+    }
     const unsigned char* c = reinterpret_cast<const unsigned char*>(&e.centre);
     state.insert(state.end(), c, c + sizeof(VECTOR3D));
     state.insert(state.end(), e.picName, e.picName + std::strlen(e.picName));
@@ -417,12 +429,13 @@ TEST_F(Effect, WorkedLookupFindsEntry138608) {
   HoldFlatPhase(fx);
   fx.sampleScale = 0.5f;
   fx.samplePos = MakePoint(0.5f, 0.5f, 0);
-  GLYPH& g = fx.glyphs[0];
-  g.home = MakePoint(4, -2, 0);
-  g.drift = VECTOR3D();
+  EditGlyph(fx, 0, [](GLYPH& g) {
+    g.home = MakePoint(4, -2, 0);
+    g.drift = VECTOR3D();
+  });
   fx.Move(0.01f);
-  EXPECT_EQ(1.0f, g.goalColour.x) << "entry 138608 is the red pixel";
-  EXPECT_EQ(0.0f, g.goalColour.z);
+  EXPECT_EQ(1.0f, fx.Glyph(0).goalColour.x) << "entry 138608 is the red pixel";
+  EXPECT_EQ(0.0f, fx.Glyph(0).goalColour.z);
 }
 
 TEST_F(Effect, GlyphsOnTheWindowsEdgeKeepTheirColourAndInsideOnesStayInTheGrid) {
@@ -442,33 +455,39 @@ TEST_F(Effect, GlyphsOnTheWindowsEdgeKeepTheirColourAndInsideOnesStayInTheGrid) 
                               MakePoint(0, -10, 0), MakePoint(30, 30, 0),  MakePoint(nan, 0, 0)};
   const VECTOR3D held = MakePoint(0.3f, 0.6f, 0.9f);
   for (int i = 0; i < 6; ++i) {
-    fx.glyphs[i].home = outside[i];
-    fx.glyphs[i].drift = VECTOR3D();
-    fx.glyphs[i].colour = held;
+    EditGlyph(fx, i, [&](GLYPH& g) {
+      g.home = outside[i];
+      g.drift = VECTOR3D();
+      g.colour = held;
+    });
   }
-  fx.glyphs[6].home = MakePoint(9.9f, -9.9f, 0);  // just inside: last column, row 0
-  fx.glyphs[6].drift = VECTOR3D();
+  EditGlyph(fx, 6, [](GLYPH& g) {
+    g.home = MakePoint(9.9f, -9.9f, 0);  // just inside: last column, row 0
+    g.drift = VECTOR3D();
+  });
   fx.Move(0.02f);
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(held.x, fx.glyphs[i].goalColour.x) << "glyph " << i;
-    EXPECT_EQ(held.z, fx.glyphs[i].goalColour.z) << "glyph " << i;
-    EXPECT_EQ(held.y, fx.glyphs[i].colour.y) << "glyph " << i << " changed colour";
+    EXPECT_EQ(held.x, fx.Glyph(i).goalColour.x) << "glyph " << i;
+    EXPECT_EQ(held.z, fx.Glyph(i).goalColour.z) << "glyph " << i;
+    EXPECT_EQ(held.y, fx.Glyph(i).colour.y) << "glyph " << i << " changed colour";
   }
-  EXPECT_FLOAT_EQ(180.0f / 255, fx.glyphs[6].goalColour.x);
-  EXPECT_FLOAT_EQ(0.0f, fx.glyphs[6].goalColour.y);
+  EXPECT_FLOAT_EQ(180.0f / 255, fx.Glyph(6).goalColour.x);
+  EXPECT_FLOAT_EQ(0.0f, fx.Glyph(6).goalColour.y);
 
   // A window centre one step below 1 (or above 0) samples the last (first)
   // column and row, never one past them.
-  fx.glyphs[7].home = VECTOR3D();
-  fx.glyphs[7].drift = VECTOR3D();
+  EditGlyph(fx, 7, [](GLYPH& g) {
+    g.home = VECTOR3D();
+    g.drift = VECTOR3D();
+  });
   fx.samplePos = MakePoint(std::nextafter(1.0f, 0.0f), std::nextafter(1.0f, 0.0f), 0);
   fx.Move(0.02f);
-  EXPECT_FLOAT_EQ(180.0f / 255, fx.glyphs[7].goalColour.x);
-  EXPECT_FLOAT_EQ(180.0f / 255, fx.glyphs[7].goalColour.y);
+  EXPECT_FLOAT_EQ(180.0f / 255, fx.Glyph(7).goalColour.x);
+  EXPECT_FLOAT_EQ(180.0f / 255, fx.Glyph(7).goalColour.y);
   fx.samplePos = MakePoint(std::nextafter(0.0f, 1.0f), std::nextafter(0.0f, 1.0f), 0);
   fx.Move(0.02f);
-  EXPECT_EQ(0.0f, fx.glyphs[7].goalColour.x);
-  EXPECT_EQ(0.0f, fx.glyphs[7].goalColour.y);
+  EXPECT_EQ(0.0f, fx.Glyph(7).goalColour.x);
+  EXPECT_EQ(0.0f, fx.Glyph(7).goalColour.y);
 }
 
 TEST_F(Effect, EveryGlyphSamplesThePixelUnderItsTarget) {
@@ -485,17 +504,17 @@ TEST_F(Effect, EveryGlyphSamplesThePixelUnderItsTarget) {
     ForcePhaseChange(fx);
     HoldFlatPhase(fx);
     // Some targets exactly on the window's edges.
-    fx.glyphs[round].home = MakePoint(round % 2 ? 10.0f : -10.0f, 0, 0);
+    EditGlyph(fx, round, [&](GLYPH& g) { g.home = MakePoint(round % 2 ? 10.0f : -10.0f, 0, 0); });
     std::vector<VECTOR3D> homes;
-    for (int i = 0; i < 3000; ++i) homes.push_back(fx.glyphs[i].home);
+    for (int i = 0; i < 3000; ++i) homes.push_back(fx.Glyph(i).home);
     std::vector<VECTOR3D> before;
-    for (int i = 0; i < 3000; ++i) before.push_back(fx.glyphs[i].colour);
+    for (int i = 0; i < 3000; ++i) before.push_back(fx.Glyph(i).colour);
     fx.Move(1.0f / 30);
     int inside = 0;
     for (int i = 0; i < 3000; ++i) {
       float px = homes[i].x / 20 * fx.sampleScale / fx.picAspect + fx.samplePos.x;
       float py = homes[i].y / 20 * fx.sampleScale + fx.samplePos.y;
-      const VECTOR3D& goal = fx.glyphs[i].goalColour;
+      const VECTOR3D goal = fx.Glyph(i).goalColour;
       if (px <= 0 || px >= 1 || py <= 0 || py >= 1) {
         ASSERT_EQ(before[i].x, goal.x) << "glyph " << i << " outside should hold its colour";
         continue;
@@ -516,21 +535,23 @@ TEST_F(Effect, WithoutAPictureGlyphsInsideTheWindowFlickerAndOthersHold) {
   HoldFlatPhase(fx);
   fx.sampleScale = 0.5f;
   fx.samplePos = MakePoint(0.5f, 0.5f, 0);
-  fx.glyphs[0].home = VECTOR3D();
-  fx.glyphs[1].home = MakePoint(40, 0, 0);
-  fx.glyphs[1].colour = MakePoint(0.25f, 0.5f, 0.75f);
-  for (int i = 0; i < 2; ++i) fx.glyphs[i].drift = VECTOR3D();
+  EditGlyph(fx, 0, [](GLYPH& g) { g.home = VECTOR3D(); });
+  EditGlyph(fx, 1, [](GLYPH& g) {
+    g.home = MakePoint(40, 0, 0);
+    g.colour = MakePoint(0.25f, 0.5f, 0.75f);
+  });
+  for (int i = 0; i < 2; ++i) EditGlyph(fx, i, [](GLYPH& g) { g.drift = VECTOR3D(); });
   int changes = 0;
-  VECTOR3D last = fx.glyphs[0].goalColour;
+  VECTOR3D last = fx.Glyph(0).goalColour;
   for (int frame = 0; frame < 20; ++frame) {
     fx.Move(1.0f / 30);
-    VECTOR3D goal = fx.glyphs[0].goalColour;
+    VECTOR3D goal = fx.Glyph(0).goalColour;
     for (float v : {goal.x, goal.y, goal.z}) {
       ASSERT_TRUE(v >= 0 && v <= 0.99f && std::fabs(v * 100 - std::round(v * 100)) < 1e-3f) << v;
     }
     if (goal.x != last.x || goal.y != last.y || goal.z != last.z) ++changes;
     last = goal;
-    ASSERT_EQ(0.5f, fx.glyphs[1].colour.y) << "a glyph outside the window holds its colour";
+    ASSERT_EQ(0.5f, fx.Glyph(1).colour.y) << "a glyph outside the window holds its colour";
   }
   EXPECT_GE(changes, 18) << "a new random colour every frame";
 }
@@ -570,11 +591,12 @@ TEST_F(Effect, GlyphsCloseOnTargetsAndColoursAtTheStatedPace) {
   fx.centre = MakePoint(0, 0, -20);
   fx.sampleScale = 0.5f;
   fx.samplePos = MakePoint(0.5f, 0.5f, 0);
-  GLYPH& g = fx.glyphs[0];
-  g.home = VECTOR3D();
-  g.drift = VECTOR3D();
-  g.pos = MakePoint(0, 0, 80);  // 100 units from its target
-  g.colour = VECTOR3D();
+  EditGlyph(fx, 0, [](GLYPH& g) {
+    g.home = VECTOR3D();
+    g.drift = VECTOR3D();
+    g.pos = MakePoint(0, 0, 80);  // 100 units from its target
+    g.colour = VECTOR3D();
+  });
   struct Mark {
     int frames;
     float approach, covered, faded;
@@ -587,6 +609,7 @@ TEST_F(Effect, GlyphsCloseOnTargetsAndColoursAtTheStatedPace) {
       fx.Move(1.0f / 30);
       ++frame;
     }
+    const GLYPH g = fx.Glyph(0);
     float covered = (80.0f - g.pos.z) / 100.0f;
     EXPECT_NEAR(m.covered, covered, 0.02f) << "after " << frame << " frames";
     if (m.approach >= 0) {
@@ -598,12 +621,14 @@ TEST_F(Effect, GlyphsCloseOnTargetsAndColoursAtTheStatedPace) {
     EXPECT_EQ(0.0f, g.pos.x);
   }
   // Drift makes the target creep: dt x drift x driftScale per second.
-  g.drift = MakePoint(0.2f, 0.1f, 0);
-  g.driftScale = -0.5f;
-  VECTOR3D home = g.home;
+  EditGlyph(fx, 0, [](GLYPH& g) {
+    g.drift = MakePoint(0.2f, 0.1f, 0);
+    g.driftScale = -0.5f;
+  });
+  VECTOR3D home = fx.Glyph(0).home;
   fx.Move(1.0f);
-  EXPECT_FLOAT_EQ(home.x - 0.1f, g.home.x);
-  EXPECT_FLOAT_EQ(home.y - 0.05f, g.home.y);
+  EXPECT_FLOAT_EQ(home.x - 0.1f, fx.Glyph(0).home.x);
+  EXPECT_FLOAT_EQ(home.y - 0.05f, fx.Glyph(0).home.y);
 }
 
 TEST_F(Effect, SpinPhasesTurnTheBallAsOneBodyAndKeepGoalColours) {
@@ -612,21 +637,22 @@ TEST_F(Effect, SpinPhasesTurnTheBallAsOneBodyAndKeepGoalColours) {
   fx.spinMode = true;
   fx.phaseTime = 100;
   fx.spinRate = MakePoint(0, 0, 90);
-  fx.glyphs[0].home = MakePoint(10, 0, 0);
-  fx.glyphs[1].home = MakePoint(0, 0, 7);
   for (int i = 0; i < 2; ++i) {
-    fx.glyphs[i].drift = VECTOR3D();
-    fx.glyphs[i].goalColour = MakePoint(0.1f, 0.2f, 0.3f);
+    EditGlyph(fx, i, [&](GLYPH& g) {
+      g.home = i == 0 ? MakePoint(10, 0, 0) : MakePoint(0, 0, 7);
+      g.drift = VECTOR3D();
+      g.goalColour = MakePoint(0.1f, 0.2f, 0.3f);
+    });
   }
   fx.Move(1.0f);
-  const VECTOR3D& a = fx.glyphs[0].home;
+  const VECTOR3D a = fx.Glyph(0).home;
   EXPECT_NEAR(0.0f, a.x, 1e-4f);
   EXPECT_NEAR(10.0f, std::fabs(a.y), 1e-4f) << "a quarter turn about z";
   EXPECT_EQ(0.0f, a.z);
-  const VECTOR3D& b = fx.glyphs[1].home;
+  const VECTOR3D b = fx.Glyph(1).home;
   EXPECT_NEAR(0.0f, b.x, 1e-5f);
   EXPECT_NEAR(7.0f, b.z, 1e-5f) << "a point on the axis stays";
-  EXPECT_EQ(0.2f, fx.glyphs[0].goalColour.y) << "spin phases sample no colour";
+  EXPECT_EQ(0.2f, fx.Glyph(0).goalColour.y) << "spin phases sample no colour";
 }
 
 // ---------------------------------------------------------------------------
@@ -882,7 +908,7 @@ TEST_F(Effect, ADecodedPictureTakesEffectLaterExactlyAsIfLoadedAtOnce) {
   ASSERT_NE(nullptr, fx.picColours);
   EXPECT_EQ(1.5f, fx.picAspect);
   for (int i = 0; i < 400; ++i) {
-    ASSERT_TRUE(std::memcmp(&waited.glyphs[i].texLeft, &fx.glyphs[i].texLeft, 4 * sizeof(float)) == 0)
+    ASSERT_TRUE(std::memcmp(&waited.glyphs.cell[i], &fx.glyphs.cell[i], sizeof(CellRect)) == 0)
         << "glyph " << i << " shows another letter";
   }
   const VECTOR3D a = waited.picColours->Colour(123, 45), b = fx.picColours->Colour(123, 45);
@@ -1028,14 +1054,15 @@ TEST_F(EffectDraw, GlyphQuadsShowTheirLetterCellUprightInTheirColour) {
   ASSERT_TRUE(fx.Setup(&s));
   fx.fontTexture = font;
   auto place = [&](int i, float x, char letter, VECTOR3D colour) {
-    GLYPH& g = fx.glyphs[i];
-    g.pos = MakePoint(x, 0, -10);
-    g.colour = colour;
-    CellRect r = CharacterRect(letter);
-    g.texLeft = r.left;
-    g.texRight = r.right;
-    g.texTop = r.top;
-    g.texBottom = r.bottom;
+    EditGlyph(fx, i, [&](GLYPH& g) {
+      g.pos = MakePoint(x, 0, -10);
+      g.colour = colour;
+      CellRect r = CharacterRect(letter);
+      g.texLeft = r.left;
+      g.texRight = r.right;
+      g.texTop = r.top;
+      g.texBottom = r.bottom;
+    });
   };
   place(0, 0, 'A', MakePoint(0, 1, 0));
   place(1, -2.5f, 'B', MakePoint(1, 1, 1));
@@ -1102,10 +1129,14 @@ TEST_F(EffectDraw, GlyphsDoNotHideOneAnotherByDepthButEarlierSolidsHideThem) {
   s.CHARSIZE = 100;
   ASSERT_TRUE(fx.Setup(&s));
   fx.fontTexture = font;
-  fx.glyphs[0].pos = MakePoint(0, 0, -10);
-  fx.glyphs[0].colour = MakePoint(1, 0, 0);
-  fx.glyphs[1].pos = MakePoint(0, 0, -20);  // behind the first, drawn after it
-  fx.glyphs[1].colour = MakePoint(0, 0, 1);
+  EditGlyph(fx, 0, [](GLYPH& g) {
+    g.pos = MakePoint(0, 0, -10);
+    g.colour = MakePoint(1, 0, 0);
+  });
+  EditGlyph(fx, 1, [](GLYPH& g) {
+    g.pos = MakePoint(0, 0, -20);  // behind the first, drawn after it
+    g.colour = MakePoint(0, 0, 1);
+  });
   SetView(kWidth, kHeight);
   glClearColor(0, 0, 0, 1);
   glClearDepth(1.0);
@@ -1173,8 +1204,9 @@ TEST_F(EffectDraw, InstancesAndArraysDrawTheSameQuadsAsImmediateMode) {
   fx.fontTexture = font;
   for (int frame = 0; frame < 150; ++frame) fx.Move(1.0f / 30);
   for (int64_t i = 0; i < fx.glyphCount; ++i) {
-    GLYPH& g = fx.glyphs[i];
-    g.pos = MakePoint(g.pos.x * 0.3f, g.pos.y * 0.3f, -40.0f - static_cast<float>(i % 7) * 0.01f);
+    EditGlyph(fx, i, [&](GLYPH& g) {
+      g.pos = MakePoint(g.pos.x * 0.3f, g.pos.y * 0.3f, -40.0f - static_cast<float>(i % 7) * 0.01f);
+    });
   }
   SetView(kWidth, kHeight);
   auto draw = [&](MAINCODE::GlyphDraw way) {
@@ -1190,7 +1222,7 @@ TEST_F(EffectDraw, InstancesAndArraysDrawTheSameQuadsAsImmediateMode) {
       glDepthMask(GL_FALSE);
       glBegin(GL_QUADS);
       for (int64_t i = 0; i < fx.glyphCount; ++i) {
-        const GLYPH& g = fx.glyphs[i];
+        const GLYPH g = fx.Glyph(i);
         glColor4f(g.colour.x, g.colour.y, g.colour.z, 1.0f);
         glTexCoord2f(g.texLeft, g.texTop);
         glVertex3f(g.pos.x - h, g.pos.y + h, g.pos.z);
@@ -1241,7 +1273,7 @@ TEST_F(EffectDraw, CleanupDeletesTheFontTextureAndReleasesEverything) {
   fx.Cleanup();
   EXPECT_FALSE(glIsTexture(font));
   EXPECT_FALSE(glIsProgram(program));
-  EXPECT_EQ(nullptr, fx.glyphs);
+  EXPECT_EQ(nullptr, fx.glyphs.x);
   EXPECT_EQ(nullptr, fx.picColours);
   fx.Cleanup();  // twice is harmless
 }
@@ -1268,7 +1300,7 @@ RenderCheck CompareWithGlyphs(const MAINCODE& fx, const std::vector<unsigned cha
   };
   std::vector<Box> boxes(static_cast<size_t>(fx.glyphCount));
   for (int64_t i = 0; i < fx.glyphCount; ++i) {
-    const GLYPH& g = fx.glyphs[i];
+    const GLYPH g = fx.Glyph(i);
     Box& b = boxes[i];
     b.visible = g.pos.z < -1.01f && g.pos.z > -99.9f;
     if (!b.visible) continue;
@@ -1292,7 +1324,7 @@ RenderCheck CompareWithGlyphs(const MAINCODE& fx, const std::vector<unsigned cha
       if (last < 0) continue;
       const Box& b = boxes[last];
       if (!(b.x0 < cx - m && b.x1 > cx + m && b.y0 < cy - m && b.y1 > cy + m)) continue;
-      const VECTOR3D& c = fx.glyphs[last].colour;
+      const VECTOR3D c = fx.Glyph(last).colour;
       const unsigned char* p = &frame[(static_cast<size_t>(y) * width + x) * 4];
       ++result.checked;
       int want[3] = {static_cast<int>(std::lround(c.x * 255)), static_cast<int>(std::lround(c.y * 255)),
@@ -1347,7 +1379,7 @@ TEST_F(EffectDraw, HeadlessRenderShowsTheMosaicOfThePicture) {
     ASSERT_FALSE(fx.spinMode) << "the first phase (10 s or more) is flat";
     red = blue = wrong = 0;
     for (int64_t i = 0; i < fx.glyphCount; ++i) {
-      const GLYPH& g = fx.glyphs[i];
+      const GLYPH g = fx.Glyph(i);
       float px = g.home.x / 20 * fx.sampleScale / fx.picAspect + fx.samplePos.x;
       float py = g.home.y / 20 * fx.sampleScale + fx.samplePos.y;
       if (py < 0.05f || py > 0.95f || px < 0.05f || px > 0.95f || std::fabs(px - 0.5f) < 0.05f)
@@ -1415,7 +1447,7 @@ TEST_F(EffectDraw, HeadlessRenderOfTheBuiltInPicture) {
   // Every glyph inside the window is close to the picture colour under it.
   int inside = 0, near = 0;
   for (int64_t i = 0; i < fx.glyphCount; ++i) {
-    const GLYPH& g = fx.glyphs[i];
+    const GLYPH g = fx.Glyph(i);
     float px = g.home.x / 20 * fx.sampleScale / fx.picAspect + fx.samplePos.x;
     float py = g.home.y / 20 * fx.sampleScale + fx.samplePos.y;
     if (!(px > 0 && px < 1 && py > 0 && py < 1)) continue;

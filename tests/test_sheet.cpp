@@ -518,7 +518,7 @@ TEST_F(SheetTest, SaveLeavesARunningSceneAsItWas) {
   ASSERT_NE(nullptr, scene);
   ASSERT_NE(nullptr, scene->effect);
   MAINCODE* effect = scene->effect;
-  GLYPH* glyphs = effect->glyphs;
+  const float* glyphs = effect->glyphs.x;
   std::string scenePath = effect->picPath;
 
   OpenSheet();
@@ -534,7 +534,7 @@ TEST_F(SheetTest, SaveLeavesARunningSceneAsItWas) {
 
   EXPECT_EQ(scene, view->ssMain) << "the scene is not rebuilt";
   EXPECT_EQ(effect, scene->effect);
-  EXPECT_EQ(glyphs, effect->glyphs);
+  EXPECT_EQ(glyphs, effect->glyphs.x);
   EXPECT_EQ(300, effect->glyphCount);
   EXPECT_EQ(20, effect->charSize);
   EXPECT_EQ(120, effect->picDelay);

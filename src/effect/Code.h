@@ -12,12 +12,14 @@
 #include <cstddef>
 #include <cstdint>
 
-// One glyph particle.
+// One glyph particle, whole: what MAINCODE::Glyph gives and SetGlyph takes.
+// The effect itself keeps its glyphs field by field (GlyphStore).
 struct GLYPH {
   VECTOR3D pos;         // world position of the glyph's centre
   VECTOR3D home;        // target offset from MAINCODE::centre; in flat phases also
                         // where in the picture the colour is sampled
-  VECTOR3D drift;       // direction in which `home` creeps during a phase
+  VECTOR3D drift;       // direction in which `home` creeps during a phase; its z
+                        // is always 0 (the creep lies in the sheet)
   float driftScale;     // signed factor on `drift`, -0.5..0.49
   VECTOR3D goalColour;  // colour the glyph fades toward
   VECTOR3D colour;      // colour drawn this frame
@@ -27,8 +29,35 @@ struct GLYPH {
   float texBottom;
 };
 
-// Glyph counts above this are refused by Setup (about 800 MB of glyphs, at
-// 80 bytes a glyph).
+// The glyphs as Move and Draw use them: each field of every glyph in an array
+// of its own, so that a step streams only the fields it reads, four or more
+// glyphs to an instruction, and the drawn ones go to GL as they lie. The
+// float arrays share one block, `stride` floats apart, the six drawn ones
+// (x, y, z, red, green, blue) first; cells are changed only with the letters.
+struct GlyphStore {
+  float* x;  // position
+  float* y;
+  float* z;
+  float* red;  // colour drawn
+  float* green;
+  float* blue;
+  float* homeX;
+  float* homeY;
+  float* homeZ;
+  float* driftX;
+  float* driftY;
+  float* driftScale;
+  float* goalRed;
+  float* goalGreen;
+  float* goalBlue;
+  CellRect* cell;  // texture rectangle of the glyph's letter
+  int64_t stride;  // floats from one array to the next
+  static constexpr int kFloatArrays = 15;
+  static constexpr int kDrawnArrays = 6;
+};
+
+// Glyph counts above this are refused by Setup (about 1 GB of glyphs, at 96
+// bytes a glyph).
 constexpr int64_t kMaxGlyphs = 10000000;
 
 // Glyphs Draw sends in one call from its vertex array (8 MiB of vertices),
@@ -44,7 +73,7 @@ constexpr size_t kQuadFloats = 4 * 8;
 class MAINCODE {
 public:
   unsigned int fontTexture;  // GL name of the font sheet; set by the owner after Setup
-  GLYPH* glyphs;             // glyphCount records; owned
+  GlyphStore glyphs;         // glyphCount glyphs; the arrays are owned
   PicArray* picColours;      // picWidth x picHeight colours, bottom row first (8 bits a
                              // channel, see PicArray); owned, null while no picture is loaded
   VECTOR3D centre;           // world point about which the glyphs gather
@@ -94,6 +123,23 @@ public:
   GlyphDraw glyphDraw;
   unsigned int glyphProgram;  // the instanced draw's shader program; owned
   int glyphHalfSizeAt;        // its halfSize uniform, set at each draw from halfSize
+  int glyphBlendAt;           // its blend uniform
+  // The instanced draw's GL buffers (owned): the drawn fields as the last two
+  // uploads left them, one each in turn, uploaded once a step at the step's
+  // first Draw; and every glyph's cell, uploaded when letters have changed.
+  unsigned int drawnBuffers[2];
+  unsigned int cellBuffer;
+  int newestBuffer;          // drawnBuffers index of the last upload
+  int64_t uploadedStep;      // `steps` at the last upload; -1 before the first
+  bool olderIsPrevious;      // the other buffer holds the step just before it
+  bool cellsChanged;         // letters set since the cells were last uploaded
+  int64_t steps;             // Moves since Setup
+  // With keepPrevious set, each Move first copies the drawn fields into
+  // `previous` (same layout), for draws between steps that do not draw
+  // instances; the instanced draw keeps the step before in GL.
+  bool keepPrevious;
+  float* previous;           // GlyphStore::kDrawnArrays arrays; owned
+  int64_t previousAt;        // `steps` when `previous` was last copied; -1 never
   int* letterDraws;          // per glyph, the rand() draw that chose its letter; owned
   PicArrayLoad picLoad;      // the decode of the picture being changed to
   int loadAttempt;           // 0 no change under way, 1 first file, 2 the retry
@@ -145,18 +191,29 @@ public:
   void Move(float elapsed);
 
   // Draws every glyph as a textured quad bound to fontTexture, in glyph order
-  // (see glyphDraw). Leaves blending off, depth writes on, no program in use
-  // and no array enabled; the current colour is the last glyph's. Needs the
-  // GL context current.
-  void Draw();
+  // (see glyphDraw). Leaves blending off, depth writes on, no program in use,
+  // no buffer bound and no array enabled; the current colour is the last
+  // glyph's. Needs the GL context current. `blend` says where between the
+  // step before the last Move and the last one the glyphs are shown: 1, the
+  // last, exactly as it is; below 1 (a display that refreshes between
+  // steps), positions and colours that far from the step before toward the
+  // last, letters as the last has them. A draw that cannot tell the step
+  // before (the first, or one after two Moves and no Draw between, or
+  // without keepPrevious where no instances are drawn) shows the last.
+  void Draw(float blend = 1.0f);
 
   // Stops a picture decode, releases the arrays and deletes the GL texture
   // fontTexture and the glyph program (the context must be current when
   // either is not 0). Safe to call more than once.
   void Cleanup();
 
-  // Gives glyph g a random letter of picName's first nameLen characters.
-  void AssignLetter(GLYPH* g);
+  // Gives glyph i a random letter of picName's first nameLen characters.
+  void AssignLetter(int64_t i);
+
+  // Glyph i (0 <= i < glyphCount), whole; SetGlyph stores every field but
+  // drift.z.
+  GLYPH Glyph(int64_t i) const;
+  void SetGlyph(int64_t i, const GLYPH& g);
 
 private:
   enum PicChange { kPicPending, kPicLoaded, kPicFailed };
@@ -172,10 +229,15 @@ private:
   PicChange FinishPicChange(bool wait);
   void TakePicture(PicArray* picture, int width, int height);
   void FailPicChange(const char* message);
-  void SetLetter(GLYPH* g, int draw) const;
+  void SetLetter(int64_t i, int draw);
   void Relabel();
+  bool AllocateGlyphs(int64_t count);
   void ReleaseArrays();
   void ChooseGlyphDraw();
-  void DrawInstanced();
-  void DrawArrays();
+  void UploadGlyphs();
+  void DrawInstanced(float blend);
+  void DrawArrays(float blend);
+  void DrawImmediate(float blend);
+  void MoveFlat(float dt, float flight, float fade);
+  void Advance(int64_t first, int64_t end, float dt, float flight, float fade);
 };

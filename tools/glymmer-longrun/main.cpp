@@ -231,7 +231,7 @@ std::string CheckGlyphs(const MAINCODE& e) {
   char why[256];
   if (!Finite(e.centre) || !Within(e.centre, -1000, 1000)) return "the centre ran away";
   for (int64_t i = 0; i < e.glyphCount; ++i) {
-    const GLYPH& g = e.glyphs[i];
+    const GLYPH g = e.Glyph(i);
     const char* what = nullptr;
     if (!Finite(g.pos) || !Within(g.pos, -999.999f, 999.999f)) what = "position";
     else if (!Finite(g.home) || !Within(g.home, -1000, 1000)) what = "target";
@@ -333,7 +333,7 @@ int main(int argc, char** argv) {
     view->startAnimation();
     view->animateOneFrame();  // sets the scene up
     MAINCODE* effect = view->ssMain ? view->ssMain->effect : nullptr;
-    if (!effect || !effect->glyphs) {
+    if (!effect || !effect->glyphs.x) {
       std::fprintf(stderr, "glymmer-longrun: the scene did not set up\n");
       status = 1;
     }
