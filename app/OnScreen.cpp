@@ -74,6 +74,9 @@ struct Shown {
   uint64_t firstFrame = 0;    // frames presented when the first was seen
   double firstFrameTime = -1;
   double lastFrameTime = 0;
+  // Frames drawn between steps: how far the scene moved from one to the next.
+  double lastShownScene = 0;
+  std::vector<float> sceneSteps;  // seconds; the first million
 };
 
 double CpuSeconds() {
@@ -478,6 +481,21 @@ void OnScreenEngine::FollowConditions() {
     std::fprintf(stderr, saving ? "glymmer: the power-saver profile is on: at most 30 frames a second\n"
                                 : "glymmer: the power-saver profile is off: up to 60 frames a second\n");
   powerSaver = saving;
+  // A display faster than the steps gets a frame at every refresh, drawn
+  // between steps; not to save power.
+  for (auto& s : shown) {
+    if (s->gone || !s->drawable) continue;
+    GlymmerView* view = s->view;
+    const bool before = view->DrawsBetweenSteps();
+    view->refreshInterval = powerSaver ? 0 : display->RefreshInterval(s->window);
+    view->refreshPaced = display->PacesFrames(s->window) || s->waits;
+    if (options.verbose && view->DrawsBetweenSteps() != before)
+      std::fprintf(stderr,
+                   before ? "glymmer: view %d: a frame at each step\n"
+                          : "glymmer: view %d: the display refreshes %.1f times a second: a frame "
+                            "at every refresh, between steps\n",
+                   s->number, 1 / view->refreshInterval);
+  }
 }
 
 // One tick of the view; true when it presented a frame.
@@ -515,6 +533,14 @@ bool OnScreenEngine::Tick(Shown* s) {
     }
   }
   s->lastFrameTime = now;
+  if (view->DrawsBetweenSteps()) {
+    const double shown = view->presentAt;
+    if (s->lastShownScene > 0 && s->sceneSteps.size() < 1000000)
+      s->sceneSteps.push_back(static_cast<float>(shown - s->lastShownScene));
+    s->lastShownScene = shown;
+  } else {
+    s->lastShownScene = 0;
+  }
   if (now - s->secondStart >= 1.0) {
     double rate = static_cast<double>(after - s->presentedAtSecond) / (now - s->secondStart);
     std::snprintf(s->fpsText, sizeof s->fpsText, "FPS: %.1f", rate);
@@ -725,6 +751,24 @@ void OnScreenEngine::Report() {
     std::fprintf(stderr, "glymmer: view %d: %llu frames in %.2f s, %.1f frames per second\n",
                  s->number, static_cast<unsigned long long>(presented - s->firstFrame), seconds,
                  static_cast<double>(presented - s->firstFrame) / seconds);
+    if (s->sceneSteps.size() > 1) {
+      std::vector<float>& moved = s->sceneSteps;
+      double sum = 0, squares = 0;
+      for (float m : moved) {
+        sum += m;
+        squares += static_cast<double>(m) * m;
+      }
+      const double n = static_cast<double>(moved.size());
+      const double mean = sum / n;
+      const double spread = std::sqrt(std::max(0.0, squares / n - mean * mean));
+      const float longest = *std::max_element(moved.begin(), moved.end());
+      std::nth_element(moved.begin(), moved.begin() + static_cast<long>(moved.size() / 2), moved.end());
+      std::fprintf(stderr,
+                   "glymmer: view %d: frames between steps: the scene moves %.3f ms a frame, "
+                   "deviation %.3f ms, most frames %.3f ms, at most %.3f ms, over %zu frames\n",
+                   s->number, 1000 * mean, 1000 * spread, 1000.0 * moved[moved.size() / 2],
+                   1000.0 * longest, moved.size());
+    }
   }
   frames -= framesAtFirstFrame;
   if (frames > 0)

@@ -226,7 +226,7 @@ std::string UsageText() {
          "\n"
          "Render options:\n"
          "  --size WxH          frame size (default 1920x1080)\n"
-         "  --fps N             virtual frames per second, 1 to 60 (default 30)\n"
+         "  --fps N             virtual frames per second, 1 to 240 (default 30)\n"
          "  --seconds S         length of the render in seconds (default 10)\n"
          "  --every K           write every K-th frame (default: one a second)\n"
          "  --at T[,T...]       write the frames at these times in seconds\n"
@@ -416,11 +416,11 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         continue;
       }
       needValue(&v);
-      // A view steps at most 60 times a second: a faster render could only
-      // repeat frames.
-      if (!ParseDouble(v, &o->fps) || o->fps < 1 || o->fps > 60) {
+      // A view steps at most 60 times a second; faster, frames are drawn
+      // between steps, as on a display that refreshes as often.
+      if (!ParseDouble(v, &o->fps) || o->fps < 1 || o->fps > 240) {
         o->fps = 30;
-        if (!bad(v, "expected 1 to 60")) return false;
+        if (!bad(v, "expected 1 to 240")) return false;
       }
     } else if (arg == "--seconds") {
       if (!needValue(&v)) {

@@ -73,6 +73,11 @@ int RunRender(const Options& o) {
   view->SetWindow(&window);
   view->setFrameSize(NSMakeSize(o.width, o.height));
   view->startAnimation();
+  // More frames a second than steps: each tick is a refresh of such a
+  // display, and draws between steps.
+  view->refreshInterval = 1 / o.fps;
+  view->refreshPaced = true;  // the ticks come on the dot
+  const bool between = view->DrawsBetweenSteps();
 
   int status = 0;
   long long written = 0;
@@ -91,7 +96,7 @@ int RunRender(const Options& o) {
     // interval instead, as it always has: each such step is longer than the
     // interval by one rounding step of the clock (a tenth of a microsecond at
     // today's date), and a seed gives the same frames, bit for bit, as ever.
-    if (view->initialized) {
+    if (view->initialized && !between) {
       const double interval = view->animationTimeInterval();
       if (!(clock.now - view->animtime > interval)) clock.now = view->animtime + interval;
       while (!(clock.now - view->animtime > interval))

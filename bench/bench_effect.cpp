@@ -26,24 +26,24 @@ namespace {
 constexpr int kGlyphs = 15000;
 constexpr float kFrame = 1.0f / 30;
 
-// A temporary folder holding one 640 x 480 picture of smooth gradients.
+// A temporary folder holding one picture of smooth gradients.
 class PictureFolder {
 public:
-  PictureFolder() {
+  PictureFolder(int width, int height) {
     char pattern[] = "/tmp/glymmer-bench-XXXXXX";
     if (!mkdtemp(pattern)) return;
     folder = pattern;
-    std::vector<unsigned char> rgba(640 * 480 * 4);
-    for (int y = 0; y < 480; ++y) {
-      for (int x = 0; x < 640; ++x) {
-        unsigned char* p = &rgba[(y * 640 + x) * 4];
-        p[0] = static_cast<unsigned char>(20 + x * 200 / 640);
-        p[1] = static_cast<unsigned char>(20 + y * 200 / 480);
+    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        unsigned char* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+        p[0] = static_cast<unsigned char>(20 + x * 200 / width);
+        p[1] = static_cast<unsigned char>(20 + y * 200 / height);
         p[2] = static_cast<unsigned char>(20 + (x + y) % 200);
         p[3] = 255;
       }
     }
-    if (!WritePNG(File().c_str(), 640, 480, rgba.data(), false)) folder.clear();
+    if (!WritePNG(File().c_str(), width, height, rgba.data(), false)) folder.clear();
   }
   ~PictureFolder() {
     if (folder.empty()) return;
@@ -58,17 +58,19 @@ private:
   std::string folder;
 };
 
-PictureFolder& Pictures() {
-  static PictureFolder pictures;
-  return pictures;
+PictureFolder& Pictures(bool large) {
+  static PictureFolder small(640, 480);
+  if (!large) return small;
+  static PictureFolder photo(4000, 3000);  // a camera's 12 megapixels
+  return photo;
 }
 
 // 15000 glyphs flown for five seconds into a settled sheet with the window
 // in the middle of the picture, then held in that phase.
-bool SettledEffect(MAINCODE& fx, bool spin) {
-  if (!Pictures().Ok()) return false;
+bool SettledEffect(MAINCODE& fx, bool spin, bool large = false) {
+  if (!Pictures(large).Ok()) return false;
   SETTINGS s;
-  std::strncpy(s.PicPath, Pictures().Path().c_str(), sizeof(s.PicPath) - 1);
+  std::strncpy(s.PicPath, Pictures(large).Path().c_str(), sizeof(s.PicPath) - 1);
   s.PIC_SIZE = kGlyphs;
   s.MLFIRST = false;
   std::srand(1);
@@ -111,15 +113,25 @@ struct Snapshot {
   float approach;
 };
 
-void MoveFrames(benchmark::State& state, bool spin) {
+// With `cold`, the caches hold nothing of the effect's when a step begins,
+// as after the 16 ms a screen saver sleeps between steps with other
+// programs running.
+void MoveFrames(benchmark::State& state, bool spin, bool large = false, bool cold = false) {
   MAINCODE fx;
-  if (!SettledEffect(fx, spin)) {
+  if (!SettledEffect(fx, spin, large)) {
     state.SkipWithError("cannot set up the effect with a picture");
     return;
   }
   Snapshot start(fx);
+  std::vector<unsigned char> evict(cold ? 64u << 20 : 0);
   int frames = 0;
   for (auto _ : state) {
+    if (cold) {
+      state.PauseTiming();
+      for (size_t i = 0; i < evict.size(); i += 64) evict[i] = static_cast<unsigned char>(evict[i] + 1);
+      benchmark::ClobberMemory();
+      state.ResumeTiming();
+    }
     fx.Move(kFrame);
     benchmark::ClobberMemory();
     if (++frames == 300) {  // ten seconds of creep, then back to the start
@@ -137,6 +149,8 @@ void MoveFrames(benchmark::State& state, bool spin) {
 }
 
 void BM_MoveFlatWithPicture(benchmark::State& state) { MoveFrames(state, false); }
+void BM_MoveFlatColdSmallPicture(benchmark::State& state) { MoveFrames(state, false, false, true); }
+void BM_MoveFlatColdPhoto(benchmark::State& state) { MoveFrames(state, false, true, true); }
 void BM_MoveSpin(benchmark::State& state) { MoveFrames(state, true); }
 
 void BM_Draw1920x1080(benchmark::State& state) {
@@ -195,6 +209,8 @@ double Fastest(const std::vector<double>& v) { return *std::min_element(v.begin(
 
 BENCHMARK(BM_MoveFlatWithPicture)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_MoveSpin)->ComputeStatistics("min", Fastest);
+BENCHMARK(BM_MoveFlatColdSmallPicture)->ComputeStatistics("min", Fastest);
+BENCHMARK(BM_MoveFlatColdPhoto)->ComputeStatistics("min", Fastest);
 BENCHMARK(BM_Draw1920x1080)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

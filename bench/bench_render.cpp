@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     glPopMatrix();
     w1 = Now(CLOCK_MONOTONIC);
     c1 = Now(CLOCK_PROCESS_CPUTIME_ID);
-    scene.DoOverlay();
+    scene.DoOverlay(true, 1.0f);
     glDisable(GL_TEXTURE_2D);
     glFinish();
     overlay.Add(w1, c1);

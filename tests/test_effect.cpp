@@ -1260,6 +1260,40 @@ TEST_F(EffectDraw, InstancesAndArraysDrawTheSameQuadsAsImmediateMode) {
   EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
 }
 
+TEST_F(EffectDraw, BetweenStepsEachWayBlendsTheLastTwoStepsAndAJumpIsNotSmeared) {
+  GLuint font = MakeFont([](int, int, int, unsigned char* t) { t[0] = t[1] = t[2] = t[3] = 255; });
+  SetView(kWidth, kHeight);
+  auto frame = [&](float blend) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    fx.Draw(blend);
+    return Frame();
+  };
+  for (MAINCODE::GlyphDraw way :
+       {MAINCODE::kGlyphDrawInstanced, MAINCODE::kGlyphDrawArrays, MAINCODE::kGlyphDrawImmediate}) {
+    SETTINGS s = SettingsFor(dir.Path(), 400);
+    std::srand(5);
+    ASSERT_TRUE(fx.Setup(&s));
+    fx.fontTexture = font;
+    fx.keepPrevious = true;
+    fx.Draw();  // chooses the instanced draw
+    if (way != MAINCODE::kGlyphDrawInstanced) fx.glyphDraw = way;
+    for (int step = 0; step < 20; ++step) fx.Move(1.0f / 30);
+    const std::vector<unsigned char> before = frame(1);
+    fx.Move(1.0f / 30);
+    EXPECT_TRUE(before == frame(0)) << "way " << way << ": blend 0 shows the step before";
+    const std::vector<unsigned char> last = frame(1), half = frame(0.5f);
+    EXPECT_FALSE(before == last) << "way " << way;
+    EXPECT_FALSE(half == before || half == last) << "way " << way << ": half way is neither";
+    // A glyph placed anew is shown where it is, from nowhere between.
+    EditGlyph(fx, 0, [](GLYPH& g) { g.pos = MakePoint(0, 0, -5); });
+    EXPECT_TRUE(frame(1) == frame(0.5f)) << "way " << way;
+    fx.Cleanup();
+    fx.fontTexture = font = MakeFont([](int, int, int, unsigned char* t) { t[0] = t[1] = t[2] = t[3] = 255; });
+  }
+  EXPECT_EQ(static_cast<GLenum>(GL_NO_ERROR), glGetError());
+}
+
 TEST_F(EffectDraw, CleanupDeletesTheFontTextureAndReleasesEverything) {
   WriteSolid(dir.File("p.png"), 2, 2, {1, 2, 3});
   GLuint font = MakeFont([](int, int, int, unsigned char*) {});

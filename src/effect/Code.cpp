@@ -237,6 +237,7 @@ void MAINCODE::SetGlyph(int64_t i, const GLYPH& g) {
   a.cell[i] = CellRect{g.texLeft, g.texRight, g.texTop, g.texBottom};
   cellsChanged = true;
   uploadedStep = -1;  // the next draw shows the change, blending nothing
+  previousAt = -1;
 }
 
 void MAINCODE::ReleaseArrays() {
@@ -596,7 +597,8 @@ void MAINCODE::Advance(int64_t first, int64_t end, float dt, float flight, float
 }
 
 void MAINCODE::Move(float elapsed) {
-  if (keepPrevious && previous && glyphs.x) {
+  // The instanced draw keeps the step before in GL: no copy for it.
+  if (keepPrevious && glyphDraw != kGlyphDrawInstanced && previous && glyphs.x) {
     std::memcpy(previous, glyphs.x,
                 sizeof(float) * static_cast<size_t>(glyphs.stride) * GlyphStore::kDrawnArrays);
     previousAt = steps + 1;

@@ -135,8 +135,8 @@ public:
   bool cellsChanged;         // letters set since the cells were last uploaded
   int64_t steps;             // Moves since Setup
   // With keepPrevious set, each Move first copies the drawn fields into
-  // `previous` (same layout), for draws between steps that do not draw
-  // instances; the instanced draw keeps the step before in GL.
+  // `previous` (same layout), for draws between steps, unless instances
+  // are drawn: the instanced draw keeps the step before in GL.
   bool keepPrevious;
   float* previous;           // GlyphStore::kDrawnArrays arrays; owned
   int64_t previousAt;        // `steps` when `previous` was last copied; -1 never

@@ -8,11 +8,14 @@
 #include "platform/OpenGLView.h"
 #include "platform/ScreenSaverDefaults.h"
 #include "platform/Screens.h"
+#include "effect/Code.h"
 #include "scene/SSMain.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -35,6 +38,14 @@ constexpr double kStepTolerance = 0.002;
 // the rate stays capped.
 constexpr double kStepEarly = 0.001;
 constexpr double kStallLimit = 2.0;
+// Between steps: how far a tick's own clock reading moves the estimate of
+// when its frame is shown, from the grid of refreshes the ticks before set,
+// and the estimate of the time between refreshes. Small: a tick comes late
+// by what the loop and the compositor did, and the refreshes keep time; but
+// a display may keep other time than its mode says (sway's headless
+// outputs count whole milliseconds: "144 Hz" refreshes 160 times a second).
+constexpr double kFollowTick = 0.1;
+constexpr double kFollowRefresh = 0.02;
 
 }  // namespace
 
@@ -49,6 +60,12 @@ GlymmerView::GlymmerView()
       animtime(0),
       stepLead(0),
       Scrn(NSMakeRect(0, 0, 0, 0)),
+      refreshInterval(0),
+      refreshPaced(false),
+      refreshSeen(0),
+      presentAt(0),
+      tickedAt(0),
+      stepLength(kFrameInterval),
       ssMain(nullptr),
       configureSheetWindow(nullptr),
       oMainMonitorOnly(nullptr),
@@ -128,8 +145,14 @@ void GlymmerView::animateOneFrame() {
     // scene as one big step.
     animtime = CFAbsoluteTimeGetCurrent();
     stepLead = -kStepTolerance;
+    presentAt = 0;
     return;
   }
+  if (DrawsBetweenSteps()) {
+    TickBetweenSteps(CFAbsoluteTimeGetCurrent());
+    return;
+  }
+  presentAt = 0;
   // How late this tick comes for the step clock's next tick. The step clock
   // advances by whole intervals, so steps never come more than 60 a second
   // in the long run however early within the tolerance each tick is. The
@@ -151,6 +174,41 @@ void GlymmerView::animateOneFrame() {
     if (ssMain) ssMain->Draw();
     glView->openGLContext()->flushBuffer();
   }
+}
+
+bool GlymmerView::DrawsBetweenSteps() const {
+  return refreshInterval > 0 && refreshInterval < 0.9 * kFrameInterval;
+}
+
+void GlymmerView::TickBetweenSteps(double now) {
+  double shownAt = now;
+  if (!(refreshSeen > 0) || std::fabs(refreshSeen / refreshInterval - 1) > 0.25)
+    refreshSeen = refreshInterval;
+  if (presentAt > 0 && refreshPaced) {
+    const double refreshes = std::max(1.0, std::round((now - presentAt) / refreshSeen));
+    const double predicted = presentAt + refreshes * refreshSeen;
+    if (std::fabs(now - predicted) < refreshSeen / 2) {
+      shownAt = predicted + (now - predicted) * kFollowTick;
+      refreshSeen += ((now - tickedAt) / refreshes - refreshSeen) * kFollowRefresh;
+    }
+  }
+  tickedAt = now;
+  presentAt = shownAt;
+  // animtime is the clock reading the scene has reached, in whole steps.
+  bool step = false;
+  const double due = std::floor((shownAt - animtime) / kFrameInterval);
+  if (due >= 1) {
+    stepLength = due * kFrameInterval;
+    animtime += stepLength;
+    if (ssMain) ssMain->Update(stepLength);
+    step = true;
+  }
+  const double shownScene = shownAt - kFrameInterval;
+  const double blend = (shownScene - (animtime - stepLength)) / stepLength;
+  if (ssMain && ssMain->effect) ssMain->effect->keepPrevious = true;
+  glReshape();
+  if (ssMain) ssMain->DrawFrame(step, static_cast<float>(std::min(1.0, std::max(0.0, blend))));
+  glView->openGLContext()->flushBuffer();
 }
 
 void GlymmerView::setFrameSize(NSSize size) {
@@ -213,7 +271,12 @@ bool GlymmerView::mainSetup() {
   return true;
 }
 
-double GlymmerView::nextStepTime() const { return animtime + stepLead + kFrameInterval; }
+double GlymmerView::nextStepTime() const {
+  // Between steps a tick is due at each refresh, a little before it.
+  if (DrawsBetweenSteps() && presentAt > 0)
+    return refreshPaced ? presentAt + refreshSeen - kStepTolerance : presentAt + refreshInterval;
+  return animtime + stepLead + kFrameInterval;
+}
 
 GlymmerView::~GlymmerView() {
   if (glView) glView->openGLContext()->makeCurrentContext();

@@ -29,6 +29,18 @@ public:
   double stepLead;        // where the step clock stands, seconds after animtime
                           // (negative: before it)
   NSRect Scrn;            // the view's size (origin stays 0)
+  // Seconds between the refreshes of the display that shows the view, as
+  // its owner learns them; 0 while unknown. On a display faster than the
+  // steps (over 60 Hz), every tick draws a frame between the last two
+  // steps (see animateOneFrame).
+  double refreshInterval;
+  bool refreshPaced;      // ticks come at the display's refreshes (its frame requests, or
+                          // swaps that wait for the refresh); otherwise the view's own
+                          // clock times them, and a frame shows as it is drawn
+  double refreshSeen;     // between steps: the time between refreshes, as the ticks keep it
+  double presentAt;       // between steps: when the last tick's frame is shown; 0 none yet
+  double tickedAt;        // between steps: the last tick's clock reading
+  double stepLength;      // between steps: seconds the last step took the scene on
   SSMAIN* ssMain;         // the scene controller, owned; null until the first tick
 
   // The configuration sheet's outlets, set when its layout "GlymmerSS" is
@@ -64,7 +76,16 @@ public:
   // longer only the clock is reset. The step clock ticks every 1/60 s, so
   // ticks that follow a display give one step each up to 60 a second and
   // never more on faster displays.
+  // Where refreshes come faster than steps (refreshInterval under 0.9 of a
+  // step), every tick draws a frame, and the scene steps by whole steps of
+  // exactly 1/60 s as they come due (several late ones as one), never by
+  // the refresh: each frame shows the scene as it was one step before the
+  // time the frame is shown, between the last two steps. The time a frame
+  // is shown is the tick's on the grid of refreshes, so that a late tick
+  // does not shake the motion.
   void animateOneFrame();
+  // Whether ticks draw between steps now.
+  bool DrawsBetweenSteps() const;
   // When the step clock's next tick comes (a clock reading): the time a tick
   // from a timer of the engine's own should aim at.
   double nextStepTime() const;
@@ -114,6 +135,7 @@ public:
 
   // Internal steps of a tick, called with the view's context current.
   bool mainSetup();
+  void TickBetweenSteps(double now);
   void glInit();
   void glReshape();
   // Destroys the sheet window and its controls; the outlets become null.

@@ -152,6 +152,10 @@ public:
   // or off. Asked about twice a second. Where the display paces frames, a
   // dark output already asks for none, and this is false.
   virtual bool ScreenIsDark() = 0;
+  // Seconds between the refreshes of the monitor that shows the surface:
+  // as the compositor says it shows frames where it says so, else from the
+  // monitor's mode; 0 when unknown.
+  virtual double RefreshInterval(const NSWindow& window) = 0;
 
   // Sends everything asked for so far.
   virtual void Flush() = 0;

@@ -42,6 +42,7 @@ SSMAIN::SSMAIN()
       bandShown(false),
       bandAtTop(false),
       bandPos(Make2DPoint(0, -35)),
+      bandBefore(-35),
       bannerIndex(5),
       dimTimer(60),
       dimAlpha(0),
@@ -77,18 +78,20 @@ void SSMAIN::SetSize(int newWidth, int newHeight) {
 
 void SSMAIN::Update(double seconds) { frameTime = seconds; }
 
-void SSMAIN::Draw() {
+void SSMAIN::Draw() { DrawFrame(true, 1.0f); }
+
+void SSMAIN::DrawFrame(bool step, float blend) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glDisable(GL_LIGHTING);
   glEnable(GL_TEXTURE_2D);
   glColor4f(1, 1, 1, 1);
   glPushMatrix();
   if (effect) {
-    effect->Move(static_cast<float>(frameTime));
-    effect->Draw();
+    if (step) effect->Move(static_cast<float>(frameTime));
+    effect->Draw(blend);
   }
   glPopMatrix();
-  if (!preview) DoOverlay();
+  if (!preview) DoOverlay(step, blend);
   glDisable(GL_TEXTURE_2D);
 }
 
@@ -100,13 +103,14 @@ void SSMAIN::Cleanup() {
   glDisable(GL_CULL_FACE);
 }
 
-void SSMAIN::DoOverlay() {
-  const float dt = static_cast<float>(frameTime);
+void SSMAIN::DoOverlay(bool step, float blend) {
+  const float dt = step ? static_cast<float>(frameTime) : 0.0f;
 
   // Band timing: hidden 80 s at first, then shown 20 s and hidden 30 s,
-  // alternating between the top and the bottom edge.
-  bandTimer -= dt;
-  if (bandTimer < 0) {
+  // alternating between the top and the bottom edge. A band that moves to
+  // the other edge starts there, from nowhere between.
+  if (step) bandTimer -= dt;
+  if (step && bandTimer < 0) {
     bandTimer = 30;
     if (!bandShown) {
       bannerIndex = 4 + std::rand() % 2;
@@ -120,7 +124,11 @@ void SSMAIN::DoOverlay() {
   float target;
   if (bandShown) target = bandAtTop ? static_cast<float>(height - 40) : 5.0f;
   else target = bandAtTop ? static_cast<float>(height + 40) : -40.0f;
-  bandPos.y += (target - bandPos.y) * dt;
+  if (step) {
+    bandBefore = bandPos.y;
+    bandPos.y += (target - bandPos.y) * dt;
+  }
+  const float bandY = blend < 1 ? bandBefore + (bandPos.y - bandBefore) * blend : bandPos.y;
 
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -134,14 +142,15 @@ void SSMAIN::DoOverlay() {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glEnable(GL_BLEND);
 
-  // The band is drawn every frame; while hidden it lies off the drawable.
-  if (unsigned int logo = SlotTexture(1)) {
+  // While hidden the band lies off the drawable: nothing to draw.
+  const bool bandSeen = bandY < static_cast<float>(height) && bandY + 32 > 0;
+  if (unsigned int logo = bandSeen ? SlotTexture(1) : 0) {
     glBindTexture(GL_TEXTURE_2D, logo);
-    Quad(bandPos.x, bandPos.y, 256, 32);
+    Quad(bandPos.x, bandY, 256, 32);
   }
-  if (unsigned int banner = SlotTexture(bannerIndex)) {
+  if (unsigned int banner = bandSeen ? SlotTexture(bannerIndex) : 0) {
     glBindTexture(GL_TEXTURE_2D, banner);
-    Quad(width / 2.0f - 256, bandPos.y, 512, 32);
+    Quad(width / 2.0f - 256, bandY, 512, 32);
   }
   glDisable(GL_BLEND);
 
@@ -151,20 +160,22 @@ void SSMAIN::DoOverlay() {
   if (effect && effect->caption.active && font) {
     glPushMatrix();
     glTranslatef(512, 50, 0);
-    effect->caption.Draw(font, frameTime);
+    effect->caption.Draw(font, step ? frameTime : 0.0);
     glPopMatrix();
   }
 
   // Every 60 s the screen darkens over 2 s behind the banner, stays dark
   // until 20 s after the darkening began, then brightens again.
-  dimTimer -= dt;
-  bool dimmed = true;
-  if (dimTimer < 0) {
-    dimAlpha = dimAlpha >= 1 ? 1 : dimAlpha + 0.5f * dt;
-    if (dimTimer < -20) dimTimer = 40;
-  } else if (dimAlpha > 0) {
-    dimAlpha -= 0.5f * dt;
+  if (step) {
+    dimTimer -= dt;
+    if (dimTimer < 0) {
+      dimAlpha = dimAlpha >= 1 ? 1 : dimAlpha + 0.5f * dt;
+      if (dimTimer < -20) dimTimer = 40;
+    } else if (dimAlpha > 0) {
+      dimAlpha -= 0.5f * dt;
+    }
   }
+  bool dimmed = true;
   if (!(dimAlpha > 0)) {
     dimAlpha = 0;
     dimmed = false;

@@ -20,6 +20,7 @@ public:
   bool bandShown;     // the band is in its shown phase
   bool bandAtTop;     // the band uses the top edge
   point2d bandPos;    // x of the logo strip, y of the band, pixels
+  float bandBefore;   // the band's y before the last step
   unsigned int bannerIndex;  // texture slot of the banner, 4 or 5
   float dimTimer;     // countdown of the dimmed-banner cycle, seconds
   float dimAlpha;     // opacity of the dimming layer and its banner
@@ -37,17 +38,25 @@ public:
   void SetSize(int width, int height);  // the drawable's new size
   void Update(double seconds);          // the step the next Draw moves by
 
-  // Draws one frame into the current context. Safe after a failed Setup:
-  // pieces whose texture slot is missing are left out.
+  // Steps the scene by frameTime and draws one frame into the current
+  // context. Safe after a failed Setup: pieces whose texture slot is missing
+  // are left out.
   void Draw();
+  // Draws one frame, stepping the scene by frameTime first when `step`.
+  // `blend` places it between the step before the last and the last, as
+  // MAINCODE::Draw does: the letters and the sliding band are drawn that far
+  // toward the last; captions and dimming, which fade, as the last has them.
+  void DrawFrame(bool step, float blend);
 
   // Releases the effect and the textures (the last slot first). The context
   // must be current. Safe to call more than once.
   void Cleanup();
 
-  // The overlay, drawn by Draw after the effect. Leaves an orthographic
-  // projection and a scaled model-view matrix behind.
-  void DoOverlay();
+  // The overlay, drawn by Draw after the effect: advanced by frameTime when
+  // `step` (else as it is), the band drawn `blend` of the way from its place
+  // before the last step. Leaves an orthographic projection and a scaled
+  // model-view matrix behind.
+  void DoOverlay(bool step, float blend);
 
 private:
   // The GL name of slot `index`, or 0 when that slot is missing or empty.

@@ -28,10 +28,11 @@ namespace {
 
 // Advances by one letter (letters overlap by a quarter of their width) and
 // draws the letter's quad with its left edge at the new origin, centred
-// vertically. A space takes the advance and draws nothing.
-void AdvanceAndDrawLetter(char c, float size) {
+// vertically. A space, or a letter not drawn (`shown` false), takes the
+// advance only.
+void AdvanceAndDrawLetter(char c, float size, bool shown = true) {
   glTranslatef(0.75f * size, 0, 0);
-  if (c == ' ') return;
+  if (c == ' ' || !shown) return;
   CellRect r = CharacterRect(c);
   glBegin(GL_QUADS);
   glTexCoord2f(r.right, r.top);
@@ -90,8 +91,9 @@ void Caption::Draw(unsigned int texture, double elapsed) {
       else alpha[i] = 1;
       finished = false;
     }
-    glColor4f(colour.x, colour.y, colour.z, alpha[i]);
-    AdvanceAndDrawLetter(text[i], size);
+    // A letter yet to fade in, or faded out, would blend nothing in.
+    if (alpha[i] > 0) glColor4f(colour.x, colour.y, colour.z, alpha[i]);
+    AdvanceAndDrawLetter(text[i], size, alpha[i] > 0);
   }
   EndText();
   if (finished) active = false;

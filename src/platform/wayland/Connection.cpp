@@ -31,11 +31,13 @@ const wl_output_listener* OutputListener() {
       o->geometryY = y;
       o->transform = transform;
     };
-    l.mode = [](void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
+    l.mode = [](void* data, wl_output*, uint32_t flags, int32_t width, int32_t height,
+                int32_t refresh) {
       Output* o = static_cast<Output*>(data);
       if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
       o->modeWidth = width;
       o->modeHeight = height;
+      o->refreshMilliHz = std::max(0, refresh);
     };
     l.done = [](void* data, wl_output*) {
       Output* o = static_cast<Output*>(data);
@@ -106,6 +108,8 @@ void WaylandSystem::Global(wl_registry* r, uint32_t name, const char* interface,
     for (auto& o : outputs) WatchOutput(o.get());
   } else if (i == wp_viewporter_interface.name) {
     viewporter = Bind<wp_viewporter>(r, name, &wp_viewporter_interface, version, 1);
+  } else if (i == wp_presentation_interface.name) {
+    presentation = Bind<wp_presentation>(r, name, &wp_presentation_interface, version, 1);
   } else if (i == wp_fractional_scale_manager_v1_interface.name) {
     fractionalScales = Bind<wp_fractional_scale_manager_v1>(
         r, name, &wp_fractional_scale_manager_v1_interface, version, 1);
@@ -281,6 +285,7 @@ void WaylandSystem::Disconnect() {
   if (outputManager) zxdg_output_manager_v1_destroy(outputManager);
   if (viewporter) wp_viewporter_destroy(viewporter);
   if (fractionalScales) wp_fractional_scale_manager_v1_destroy(fractionalScales);
+  if (presentation) wp_presentation_destroy(presentation);
 #if GLYMMER_HAVE_LAYER_SHELL
   if (layerShell) zwlr_layer_shell_v1_destroy(layerShell);
 #endif
@@ -293,6 +298,7 @@ void WaylandSystem::Disconnect() {
   outputManager = nullptr;
   viewporter = nullptr;
   fractionalScales = nullptr;
+  presentation = nullptr;
   layerShell = nullptr;
   wmBase = nullptr;
   shm = nullptr;

@@ -53,7 +53,40 @@ const wl_callback_listener kFrameListener = {[](void* data, wl_callback* callbac
   s->frame = nullptr;
 }};
 
+// Frames committed between two asks for presentation feedback, once the
+// refresh is known: it changes only with the output or its mode.
+constexpr int kFramesBetweenFeedback = 120;
+
+void EndFeedback(Surface* s) {
+  if (s->feedback) wp_presentation_feedback_destroy(s->feedback);
+  s->feedback = nullptr;
+}
+
+const wp_presentation_feedback_listener kFeedbackListener = {
+    [](void*, struct wp_presentation_feedback*, wl_output*) {},
+    [](void* data, struct wp_presentation_feedback*, uint32_t, uint32_t, uint32_t, uint32_t refresh,
+       uint32_t, uint32_t, uint32_t) {
+      Surface* s = static_cast<Surface*>(data);
+      s->system->Presented(s, refresh);
+    },
+    [](void* data, struct wp_presentation_feedback*) { EndFeedback(static_cast<Surface*>(data)); }};
+
 }  // namespace
+
+void WaylandSystem::Presented(Surface* s, uint32_t refreshNs) {
+  EndFeedback(s);
+  // 0: the output has no steady refresh (variable refresh, say).
+  s->presentedRefresh = static_cast<double>(refreshNs) * 1e-9;
+}
+
+double WaylandSystem::RefreshInterval(const NSWindow& window) {
+  Surface* s = FindSurface(window.nativeWindow);
+  if (!s) return 0;
+  if (s->presentedRefresh > 0) return s->presentedRefresh;
+  Output* o = s->Covers() ? FindOutput(s->output)
+                          : (s->entered.empty() ? nullptr : FindOutput(s->entered.front()));
+  return o && o->refreshMilliHz > 0 ? 1000.0 / o->refreshMilliHz : 0;
+}
 
 Surface* WaylandSystem::FindSurface(wl_surface* surface) {
   for (auto& s : surfaces)
@@ -164,6 +197,7 @@ void WaylandSystem::DestroySurface(Surface* s) {
   if (keyboardFocus == s) keyboardFocus = nullptr;
   if (pointerFocus == s) pointerFocus = nullptr;
   if (s->frame) wl_callback_destroy(s->frame);
+  EndFeedback(s);
   if (s->eglWindow) wl_egl_window_destroy(s->eglWindow);
   if (s->fractional) wp_fractional_scale_v1_destroy(s->fractional);
   if (s->viewport) wp_viewport_destroy(s->viewport);
@@ -269,6 +303,12 @@ bool WaylandSystem::WantsFrame(const NSWindow& window) {
   // commit (TickEnded).
   s->frame = wl_surface_frame(s->surface);
   wl_callback_add_listener(s->frame, &kFrameListener, s);
+  if (presentation && !s->feedback &&
+      (s->presentedRefresh <= 0 || ++s->framesUnasked >= kFramesBetweenFeedback)) {
+    s->framesUnasked = 0;
+    s->feedback = wp_presentation_feedback(presentation, s->surface);
+    wp_presentation_feedback_add_listener(s->feedback, &kFeedbackListener, s);
+  }
   return true;
 }
 

@@ -21,6 +21,7 @@
 #include <wayland-egl.h>
 
 #include "fractional-scale-v1-client-protocol.h"
+#include "presentation-time-client-protocol.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -76,6 +77,7 @@ struct Output {
   std::string name;
   int geometryX = 0, geometryY = 0, transform = 0;
   int modeWidth = 0, modeHeight = 0;
+  int refreshMilliHz = 0;  // the mode's refresh; 0 where the compositor does not say
   int logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
   bool hasLogical = false;
   int scale = 1;
@@ -121,6 +123,11 @@ struct Surface {
                                  // wants the next frame
   bool configured = false;
   bool closed = false;  // the compositor took the surface away
+  // The compositor's word on when frames are shown, asked for now and then:
+  // the refresh of the output that showed the last one answered.
+  struct wp_presentation_feedback* feedback = nullptr;  // "struct": a request shares the name
+  double presentedRefresh = 0;  // seconds; 0 until said
+  int framesUnasked = 0;        // frames committed since feedback was last asked for
   std::vector<uint32_t> entered;  // outputs the surface is shown on
 
   bool Covers() const { return kind == SurfaceKind::kFullScreen || kind == SurfaceKind::kSaverLayer; }
@@ -146,6 +153,7 @@ public:
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
   bool ScreenIsDark() override { return false; }
+  double RefreshInterval(const NSWindow& window) override;
   bool PacesFrames(const NSWindow&) override { return true; }
   bool MayWaitForRefresh(const NSWindow&) override { return false; }
   bool WantsFrame(const NSWindow& window) override;
@@ -168,6 +176,7 @@ public:
   // `entered`: the pointer came into the surface rather than moved in it.
   void PointerAt(Surface* s, wl_fixed_t x, wl_fixed_t y, bool entered);
   void Seat(uint32_t capabilities);
+  void Presented(Surface* s, uint32_t refreshNs);
 
   wl_display* display = nullptr;
   wl_pointer* pointer = nullptr;
@@ -205,6 +214,7 @@ private:
   zxdg_output_manager_v1* outputManager = nullptr;
   wp_viewporter* viewporter = nullptr;
   wp_fractional_scale_manager_v1* fractionalScales = nullptr;
+  wp_presentation* presentation = nullptr;
   zwlr_layer_shell_v1* layerShell = nullptr;
   libdecor* decor = nullptr;  // made with the first window that needs a frame
   std::vector<std::unique_ptr<Output>> outputs;

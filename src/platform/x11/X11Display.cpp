@@ -521,6 +521,35 @@ bool NativeWindowCentre(void* xDisplay, unsigned long window, double* x, double*
   return true;
 }
 
+double WindowRefreshInterval(void* xDisplay, unsigned long window) {
+  double cx = 0, cy = 0;
+  if (!NativeWindowCentre(xDisplay, window, &cx, &cy)) return 0;
+  Display* d = D(xDisplay);
+  int eventBase = 0, errorBase = 0;
+  if (!XRRQueryExtension(d, &eventBase, &errorBase)) return 0;
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d));
+  if (!resources) return 0;
+  double interval = 0;
+  for (int c = 0; c < resources->ncrtc && interval == 0; ++c) {
+    XRRCrtcInfo* crtc = XRRGetCrtcInfo(d, resources, resources->crtcs[c]);
+    if (!crtc) continue;
+    if (crtc->mode != None && cx >= crtc->x && cy >= crtc->y && cx < crtc->x + static_cast<int>(crtc->width) &&
+        cy < crtc->y + static_cast<int>(crtc->height)) {
+      for (int m = 0; m < resources->nmode; ++m) {
+        const XRRModeInfo& mode = resources->modes[m];
+        if (mode.id != crtc->mode || !mode.dotClock || !mode.hTotal || !mode.vTotal) continue;
+        double lines = mode.vTotal;
+        if (mode.modeFlags & RR_DoubleScan) lines *= 2;
+        if (mode.modeFlags & RR_Interlace) lines /= 2;
+        interval = static_cast<double>(mode.hTotal) * lines / static_cast<double>(mode.dotClock);
+      }
+    }
+    XRRFreeCrtcInfo(crtc);
+  }
+  XRRFreeScreenResources(resources);
+  return interval;
+}
+
 bool QueryMonitors(void* xDisplay, std::vector<MonitorRect>* out) {
   if (!xDisplay) return false;
   Display* d = D(xDisplay);

@@ -120,6 +120,10 @@ private:
 bool NativeWindowCentre(void* xDisplay, unsigned long window, double* x, double* y);
 
 
+// Seconds between the refreshes of the monitor (RandR CRTC) under the
+// window's centre, from its mode; 0 when the server cannot tell.
+double WindowRefreshInterval(void* xDisplay, unsigned long window);
+
 // One monitor of an X server: its rectangle in desktop pixels.
 struct MonitorRect {
   int x = 0, y = 0, width = 0, height = 0;

@@ -92,6 +92,9 @@ public:
   bool PointerPosition(int* px, int* py) override { return x.PointerPosition(px, py); }
   void PaintBlack(const NSWindow& window) override { x.PaintBlack(window); }
   bool ScreenIsDark() override { return x.ScreenIsDark(); }
+  double RefreshInterval(const NSWindow& window) override {
+    return WindowRefreshInterval(x.Native(), window.nativeWindow);
+  }
   bool PacesFrames(const NSWindow&) override { return false; }
   bool MayWaitForRefresh(const NSWindow& window) override { return x.Shown(window.nativeWindow); }
   bool WantsFrame(const NSWindow&) override { return true; }
