@@ -16,6 +16,7 @@
 
 #include "platform/DisplaySystem.h"
 #include "platform/Screens.h"
+#include "platform/dbus/DisplayPower.h"
 
 #include <wayland-client.h>
 #include <wayland-egl.h>
@@ -145,7 +146,8 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
-  bool ScreenIsDark() override { return false; }
+  // mutter keeps asking for frames for monitors it has put to sleep.
+  bool ScreenIsDark() override { return MonitorsAsleep(); }
   bool PacesFrames(const NSWindow&) override { return true; }
   bool MayWaitForRefresh(const NSWindow&) override { return false; }
   bool WantsFrame(const NSWindow& window) override;
