@@ -146,7 +146,8 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
-  // mutter keeps asking for frames for monitors it has put to sleep.
+  // mutter may go on asking for frames with its monitors off (headless
+  // mutter 43 does).
   bool ScreenIsDark() override { return MonitorsAsleep(); }
   bool PacesFrames(const NSWindow&) override { return true; }
   bool MayWaitForRefresh(const NSWindow&) override { return false; }
