@@ -74,6 +74,7 @@ if command -v mutter >/dev/null && command -v gdbus >/dev/null; then
   as_user=()
   [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
   chmod 755 "$work"
+  share_suppressions
   mkdir -p "$work/gnome"
   chmod 700 "$work/gnome"
   [ ${#as_user[@]} -eq 0 ] || chown -R 65534:65534 "$work/gnome" "$work/home" "$work/config"
