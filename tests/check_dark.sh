@@ -8,7 +8,8 @@
 #
 # In the power-saver profile a view draws at most 30 frames a second, and more
 # again once it is off; while the X server's own screen saver blanks the
-# screen, no frame is drawn until it is lit.
+# screen, or mutter has the monitors off, no frame is drawn until it is lit.
+# (Neither Xvfb nor Xorg's dummy driver has DPMS.)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "${2:-$(dirname "$0")/..}" && pwd)
@@ -63,5 +64,58 @@ ask profiles profile balanced
 wait_seen "the power-saver profile is off" 1
 kill "$glymmer_pid"
 wait_end "$glymmer_pid" 10 || fail "glymmer did not end at SIGTERM"
+
+# GNOME on Xorg: mutter's PowerSaveMode darkens the screen as DPMS would,
+# also when mutter starts after glymmer (GNOME Shell restarting), and a
+# mutter that ends with the monitors off leaves them to the X server. A
+# headless mutter on a session bus of the check's own is the real service; as
+# root, it, its bus and glymmer run as "nobody".
+if command -v mutter >/dev/null && command -v gdbus >/dev/null; then
+  as_user=()
+  [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+  chmod 755 "$work"
+  share_suppressions
+  mkdir -p "$work/gnome"
+  chmod 700 "$work/gnome"
+  [ ${#as_user[@]} -eq 0 ] || chown -R 65534:65534 "$work/gnome" "$work/home" "$work/config"
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/gnome/bus
+  "${as_user[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do [ -S "$work/gnome/bus" ] && break; sleep 0.1; done
+  log=$work/gnome.log
+  "${as_user[@]}" "$glymmer" --verbose --seconds 60 --glyphs 1000 >"$log" 2>&1 &
+  glymmer_pid=$!
+  pids+=("$glymmer_pid")
+  wait_seen "OpenGL set up" 1 20
+  env -u DISPLAY XDG_RUNTIME_DIR="$work/gnome" GSETTINGS_BACKEND=memory "${as_user[@]}" \
+    mutter --headless --wayland --no-x11 --virtual-monitor 640x480 \
+    --wayland-display glymmer-dark >"$work/mutter.log" 2>&1 &
+  mutter_pid=$!
+  pids+=("$mutter_pid")
+  gnome() { "${as_user[@]}" gdbus call --session "$@" 2>/dev/null; }
+  for _ in $(seq 100); do
+    gnome --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.NameHasOwner org.gnome.Mutter.DisplayConfig | grep -q true && break
+    sleep 0.1
+  done
+  power_save() {
+    gnome --dest org.gnome.Mutter.DisplayConfig --object-path /org/gnome/Mutter/DisplayConfig \
+      --method org.freedesktop.DBus.Properties.Set org.gnome.Mutter.DisplayConfig PowerSaveMode \
+      "<$1>" >/dev/null || fail "mutter does not take PowerSaveMode $1: $(tail -n 3 "$work/mutter.log")"
+  }
+  power_save 3
+  wait_seen "the screen is dark; nothing is drawn until it is lit" 1
+  sleep 1
+  kill "$mutter_pid"
+  wait_seen "the screen is lit again" 1
+  dark=$(sed -n 's/.*the screen is dark.*(\([0-9]*\) frames so far)/\1/p' "$log")
+  lit=$(sed -n 's/.*the screen is lit again (\([0-9]*\) frames so far)/\1/p' "$log")
+  [ -n "$dark" ] && [ "$dark" = "$lit" ] ||
+    fail "frames were drawn while mutter had the monitors off: $dark, then $lit"
+  kill "$glymmer_pid"
+  wait_end "$glymmer_pid" 10 || fail "glymmer did not end at SIGTERM"
+else
+  echo "mutter is not installed: its PowerSaveMode on X11 is not checked"
+fi
 
 echo "Dark screen and power-saver check passed"

@@ -10,7 +10,8 @@
 #   (glymmer-gnome-helper watch): idle after the delay, active at a key, idle
 #   again after the next idle period, locked when the desktop's screen
 #   locker says so; GNOME's own blanking delay read from its settings.
-# - Window mode: libdecor draws the title bar that mutter does not; its close
+# - Window mode: libdecor draws the title bar that mutter does not; nothing
+#   is drawn while mutter has the monitors off (its PowerSaveMode); its close
 #   button ends glymmer.
 # - The watcher, `glymmer --idle --after 2`: the
 #   saver (full screen, as mutter has no layer shell) covers the screen after
@@ -168,6 +169,23 @@ bar=$("$xshot" --file "$work/shots/window.png" --region 0,0,800,24)
 above lit "$bar" 0.02 || fail "the title bar shows nothing: $bar"
 mosaic=$("$xshot" --file "$work/shots/window.png" --region 0,60,800,500)
 below lit "$mosaic" 0.9 || fail "the mosaic is not in the window: $mosaic"
+# mutter putting the monitors to sleep, as GNOME's blanking does: nothing is
+# drawn until they are on again (headless mutter still asks for frames).
+power_save() {
+  gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path \
+    /org/gnome/Mutter/DisplayConfig --method org.freedesktop.DBus.Properties.Set \
+    org.gnome.Mutter.DisplayConfig PowerSaveMode "<$1>" >/dev/null
+}
+so_far() { sed -n "s/.*the screen is $1.*(\([0-9]*\) frames so far)/\1/p" "$work/window.log"; }
+power_save 3
+for _ in $(seq 100); do [ -n "$(so_far dark)" ] && break; sleep 0.1; done
+[ -n "$(so_far dark)" ] || fail "the window did not see mutter put the monitors off"
+sleep 1
+power_save 0
+for _ in $(seq 100); do [ -n "$(so_far "lit again")" ] && break; sleep 0.1; done
+[ -n "$(so_far "lit again")" ] || fail "the window does not see the monitors on again"
+[ "$(so_far dark)" = "$(so_far "lit again")" ] ||
+  fail "frames were drawn while the monitors were off: $(so_far dark), then $(so_far "lit again")"
 # The close button, at the title bar's right end: the pointer goes to the
 # monitor's top right corner, then onto the button.
 do_ move 2000 -2000

@@ -149,8 +149,9 @@ public:
 
   // The monitors show nothing now, whatever is drawn: on X11 the server's
   // own screen saver is on, or DPMS has put the monitors in standby, suspend
-  // or off. Asked about twice a second. Where the display paces frames, a
-  // dark output already asks for none, and this is false.
+  // or off; on either, mutter has (its PowerSaveMode). Asked about twice a
+  // second. Where the display paces frames, a dark output mostly asks for
+  // none already.
   virtual bool ScreenIsDark() = 0;
   // Seconds between the refreshes of the monitor that shows the surface:
   // as the compositor says it shows frames where it says so, else from the

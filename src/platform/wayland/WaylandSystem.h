@@ -16,6 +16,7 @@
 
 #include "platform/DisplaySystem.h"
 #include "platform/Screens.h"
+#include "platform/dbus/DisplayPower.h"
 
 #include <wayland-client.h>
 #include <wayland-egl.h>
@@ -152,7 +153,9 @@ public:
   bool GrabInput(const NSWindow&) override { return true; }  // focus comes with the surface
   bool PointerPosition(int*, int*) override { return false; }
   void PaintBlack(const NSWindow& window) override;
-  bool ScreenIsDark() override { return false; }
+  // mutter may go on asking for frames with its monitors off (headless
+  // mutter 43 does).
+  bool ScreenIsDark() override { return MonitorsAsleep(); }
   double RefreshInterval(const NSWindow& window) override;
   bool PacesFrames(const NSWindow&) override { return true; }
   bool MayWaitForRefresh(const NSWindow&) override { return false; }

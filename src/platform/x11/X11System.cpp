@@ -3,6 +3,7 @@
 
 #include "platform/DisplaySystem.h"
 #include "platform/Screens.h"
+#include "platform/dbus/DisplayPower.h"
 #include "platform/x11/X11Display.h"
 
 #include <cstdio>
@@ -91,7 +92,8 @@ public:
   bool GrabInput(const NSWindow& window) override { return x.GrabInput(window); }
   bool PointerPosition(int* px, int* py) override { return x.PointerPosition(px, py); }
   void PaintBlack(const NSWindow& window) override { x.PaintBlack(window); }
-  bool ScreenIsDark() override { return x.ScreenIsDark(); }
+  // mutter (GNOME on Xorg) may blank the monitors without the server's DPMS.
+  bool ScreenIsDark() override { return MonitorsAsleep() || x.ScreenIsDark(); }
   double RefreshInterval(const NSWindow& window) override {
     return WindowRefreshInterval(x.Native(), window.nativeWindow);
   }
