@@ -6,8 +6,9 @@
 #   tests/check_wayland.sh BUILD_DIR [SOURCE_DIR]
 #
 # The window mode; full screen on two outputs (each output's view drawing
-# at that output's refresh, 30 Hz and the default, as many frames a second as
-# a client in step with the display gets, up to 60; with and without the
+# at that output's refresh, 30 Hz and 144 Hz, as many frames a second as a
+# client in step with the display gets, at 144 Hz between steps, the scene
+# one refresh on from frame to frame; with and without the
 # main-monitor-only rule; a view out of sight pausing, committing nothing,
 # and with none in sight, taking next to no CPU);
 # the saver started by
