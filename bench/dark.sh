@@ -14,13 +14,8 @@ set -euo pipefail
 # measure NAME PID: the process's cores in use over `seconds`, a second after
 # the change (set-up, the last frames).
 measure() {
-  local before after
   sleep 1
-  before=$(awk '{ print $14 + $15 }' "/proc/$2/stat")
-  sleep "$seconds"
-  after=$(awk '{ print $14 + $15 }' "/proc/$2/stat")
-  printf '%-44s %.3f cores\n' "$1" \
-    "$(awk -v t=$((after - before)) -v s="$seconds" -v hz="$(getconf CLK_TCK)" 'BEGIN { print t / hz / s }')"
+  printf '%-44s %.3f cores\n' "$1" "$(cores_in_use "$2" "$seconds")"
 }
 
 if [ "${1:-}" = --mutter ]; then

@@ -31,31 +31,19 @@ for hack in photopile glmatrix; do
   [ -x "$hacks/$hack" ] || fail "$hack is not installed (apt-get install xscreensaver-gl-extra)"
 done
 
-work=$(mktemp -d)
-xvfb_pid=""
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/config/glymmer" "$work/home"
-write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/"
-start_xvfb 1280x720
+hack_session 1280x720
 
 # measure NAME COMMAND...: the command's cores in use over `seconds`.
 measure() {
-  local name=$1 pid before after
+  local name=$1 pid cores
   shift
   env HOME="$work/home" XDG_CONFIG_HOME="$work/config" GALLIUM_NOOP=1 "$@" >"$work/run.log" 2>&1 &
   pid=$!
   sleep 3
-  before=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
-  sleep "$seconds"
-  after=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
+  cores=$(cores_in_use "$pid" "$seconds")
   kill -TERM "$pid"
   wait "$pid" 2>/dev/null || true
-  printf '%-40s %.3f cores %s\n' "$name" \
-    "$(awk -v t=$((after - before)) -v s="$seconds" -v hz="$(getconf CLK_TCK)" 'BEGIN { print t / hz / s }')" \
+  printf '%-40s %.3f cores %s\n' "$name" "$cores" \
     "$(grep -o '[0-9.]* frames per second' "$work/run.log" || true)"
 }
 

@@ -26,16 +26,7 @@ fail() { echo "bench/refresh.sh: $*" >&2; exit 1; }
 . "$source_dir/tests/support/session.sh"
 command -v xrandr >/dev/null || fail "xrandr is not installed (x11-xserver-utils)"
 
-work=$(mktemp -d)
-xvfb_pid=""
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/config/glymmer" "$work/home"
-write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/"
-start_xvfb 1280x720
+hack_session 1280x720
 # Modes of the same size whose pixel clocks give 60 and 144 refreshes a
 # second (1650 x 750 pixels a refresh, blanking included).
 xrandr --newmode 1280x720_60 74.25 1280 1390 1430 1650 720 725 730 750 >/dev/null
@@ -44,18 +35,15 @@ for mode in 1280x720_60 1280x720_144; do xrandr --addmode screen "$mode"; done
 
 # measure HZ: glymmer's cores in use at that refresh; sets `cores`.
 measure() {
-  local pid before after log=$work/run.log
+  local pid log=$work/run.log
   xrandr --output screen --mode "1280x720_$1"
   env HOME="$work/home" XDG_CONFIG_HOME="$work/config" GALLIUM_NOOP=1 \
     "$build/app/glymmer" -root --verbose ${EXTRA:-} >"$log" 2>&1 &
   pid=$!
   sleep 3
-  before=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
-  sleep "$seconds"
-  after=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
+  cores=$(cores_in_use "$pid" "$seconds")
   kill -TERM "$pid"
   wait "$pid" 2>/dev/null || true
-  cores=$(awk -v t=$((after - before)) -v s="$seconds" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.4f", t / hz / s }')
   printf '%4s Hz: %s cores, %s; %s\n' "$1" "$cores" \
     "$(grep -o '[0-9.]* frames per second' "$log" || true)" \
     "$(grep -o 'the scene moves [0-9.]* ms a frame, deviation [0-9.]* ms, most frames [0-9.]* ms' "$log" || echo "a frame at each step")"

@@ -148,3 +148,25 @@ wait_until_lit() {
   done
   return 0
 }
+
+# cores_in_use PID SECONDS: the CPU seconds a second (user and system, from
+# /proc) the process takes over the next SECONDS, for the benchmarks.
+cores_in_use() {
+  local before after
+  before=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+  sleep "$2"
+  after=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+  awk -v t=$((after - before)) -v s="$2" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.4f", t / hz / s }'
+}
+
+# hack_session WIDTHxHEIGHT: for a benchmark of the hack, a temporary folder
+# `work` with a home and a store of the built-in pictures, and a private Xvfb
+# of that size; both go when the script exits.
+hack_session() {
+  work=$(mktemp -d)
+  xvfb_pid=""
+  trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
+  mkdir -p "$work/config/glymmer" "$work/home"
+  write_store "$work/config/glymmer/kvGlymmerSS.ini" "$source_dir/resources/pics/"
+  start_xvfb "$1"
+}
