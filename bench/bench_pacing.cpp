@@ -1,7 +1,7 @@
 // Presentation against an ideal display: the times at which one surface of
 // a Wayland client committed its frames, from the client's WAYLAND_DEBUG=1
 // log, replayed against a display that refreshes exactly 60 times a second
-// and shows at each refresh the last frame committed before it. Prints, a
+// (or HERTZ) and shows at each refresh the last frame committed before it. Prints, a
 // second, the refreshes that show a new frame, the refreshes that show the
 // frame before again (a visible hitch in smooth motion, unless every frame
 // is shown as long), the frames that no refresh showed (drawn in vain), and
@@ -9,12 +9,15 @@
 // (uneven: judder, where motion that should glide jerks). The display's
 // phase is the one that
 // suits the run best (fewest repeats, then fewest drops), as a display the
-// run kept in step with would have. bench/pacing.sh makes the logs.
+// run kept in step with would have. Also the time from one frame to the
+// next, on average and its standard deviation. bench/pacing.sh makes the
+// logs.
 //
-//   bench_pacing LOG [SKIP_SECONDS]   (default 2: start-up is left out)
+//   bench_pacing LOG [SKIP_SECONDS [HERTZ]]   (default 2: start-up is left out; 60)
 //
 // The surface is the one with the most frames (commits with a new buffer).
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,10 +81,15 @@ bool Stamp(const std::string& line, double* ms) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_pacing LOG [SKIP_SECONDS]\n");
+    std::fprintf(stderr, "usage: bench_pacing LOG [SKIP_SECONDS [HERTZ]]\n");
     return 2;
   }
   const double skip = argc > 2 ? std::atof(argv[2]) : 2;
+  const double hertz = argc > 3 ? std::atof(argv[3]) : 60;
+  if (!(hertz > 0)) {
+    std::fprintf(stderr, "bench_pacing: HERTZ must be above 0\n");
+    return 2;
+  }
   std::ifstream in(argv[1]);
   if (!in) {
     std::fprintf(stderr, "bench_pacing: cannot read %s\n", argv[1]);
@@ -122,17 +130,32 @@ int main(int argc, char** argv) {
     return 1;
   }
   long committed = 0;
-  for (double t : times) committed += t >= from && t < to;
+  double sum = 0, squares = 0, previous = -1;
+  long intervals = 0;
+  for (double t : times) {
+    if (t < from || t >= to) continue;
+    ++committed;
+    if (previous >= 0) {
+      sum += t - previous;
+      squares += (t - previous) * (t - previous);
+      ++intervals;
+    }
+    previous = t;
+  }
+  const double mean = intervals ? sum / static_cast<double>(intervals) : 0;
+  const double spread =
+      intervals ? std::sqrt(std::max(0.0, squares / static_cast<double>(intervals) - mean * mean)) : 0;
   Replay best;
   bool first = true;
   for (int i = 0; i < 200; ++i) {
-    Replay r = Show(times, from, to, 60, i / 200.0 / 60);
+    Replay r = Show(times, from, to, hertz, i / 200.0 / hertz);
     if (first || r.repeats < best.repeats || (r.repeats == best.repeats && r.drops < best.drops))
       best = r;
     first = false;
   }
-  std::printf("%5.1f frames/s; at 60 Hz: %4.1f new, %4.1f repeated, %4.1f dropped, %4.1f uneven\n",
-              static_cast<double>(committed) / (to - from), best.news, best.repeats, best.drops,
-              best.uneven);
+  std::printf("%5.1f frames/s, %5.2f ms apart (deviation %4.2f ms); at %.0f Hz: %4.1f new, %4.1f "
+              "repeated, %4.1f dropped, %4.1f uneven\n",
+              static_cast<double>(committed) / (to - from), 1000 * mean, 1000 * spread, hertz,
+              best.news, best.repeats, best.drops, best.uneven);
   return 0;
 }

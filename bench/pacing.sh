@@ -13,17 +13,23 @@
 # of whole milliseconds gives about 62 Hz instead (a display the replay's
 # 60 Hz does not match: even the window in step with it shows drops there).
 #
-#   bench/pacing.sh BUILD_DIR [OTHER_BUILD_DIR...] [--seconds N]   (default 10)
+# With --refresh HZ, sway's output refreshes HZ times a second, and the
+# replay's display as often: 144 shows the frames drawn between steps.
+#
+#   bench/pacing.sh BUILD_DIR [OTHER_BUILD_DIR...] [--seconds N] [--refresh HZ]
+#                                                    (default 10 s; mutter's 60 Hz)
 #
 # Each glymmer named (another build's, say that of the commit before a
 # change) runs in the same session, one after another.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 seconds=10
+hertz=""
 builds=()
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=$2; shift 2 ;;
+    --refresh) hertz=$2; shift 2 ;;
     *) builds+=("$(cd "$1" && pwd)"); shift ;;
   esac
 done
@@ -50,7 +56,7 @@ cleanup() {
 trap cleanup EXIT
 
 wayland_session 3000
-if command -v mutter >/dev/null && command -v dbus-run-session >/dev/null; then
+if [ -z "$hertz" ] && command -v mutter >/dev/null && command -v dbus-run-session >/dev/null; then
   compositor="mutter, headless, one 320x240 virtual monitor"
   wl=wayland-bench
   env -u DISPLAY HOME="$work/home" XDG_RUNTIME_DIR="$runtime" "${as_user[@]}" dbus-run-session -- \
@@ -60,8 +66,8 @@ if command -v mutter >/dev/null && command -v dbus-run-session >/dev/null; then
   for _ in $(seq 100); do [ -S "$runtime/$wl" ] && break; sleep 0.1; done
   [ -S "$runtime/$wl" ] || fail "mutter does not start: $(tail -n 3 "$work/mutter.log")"
 else
-  compositor="sway, headless, one 320x240 output (no mutter here)"
-  echo "output HEADLESS-1 resolution 320x240" >"$work/bench.conf"
+  compositor="sway, headless, one 320x240 output${hertz:+ at $hertz Hz}"
+  echo "output HEADLESS-1 mode --custom 320x240@${hertz:-60}Hz" >"$work/bench.conf"
   chmod 644 "$work/bench.conf"
   start_sway bench WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=1 || fail "sway does not start"
   wl=$sway_display
@@ -73,7 +79,8 @@ show() {
   local name=$1 log=$work/run.log
   shift
   (run_as "$wl" env WAYLAND_DEBUG=1 timeout "$seconds" "$@" >/dev/null 2>"$log") || true
-  printf '%-34s %s\n' "$name" "$("$replay" "$log" 2 2>&1)"
+  [ -n "${KEEP_LOG:-}" ] && cp "$log" "$KEEP_LOG.$(date +%s%N)"
+  printf '%-34s %s\n' "$name" "$("$replay" "$log" 2 "${hertz:-60}" 2>&1)"
 }
 
 echo "$compositor, ${seconds} s a run"
@@ -81,6 +88,6 @@ show "window in step with the display" "$helper" window 00ff00 paced
 command -v es2gears_wayland >/dev/null && show "es2gears_wayland" es2gears_wayland
 for glyphs in 3000 15000; do
   for b in "${builds[@]}"; do
-    show "$(basename "$b") glymmer, $glyphs letters" "$b/app/glymmer" --fullscreen --glyphs "$glyphs"
+    show "$(basename "$b") glymmer, $glyphs letters" "$b/app/glymmer" --fullscreen --glyphs "$glyphs" ${GLYMMER_ARGS:-}
   done
 done

@@ -91,9 +91,13 @@ void Caption::Draw(unsigned int texture, double elapsed) {
       else alpha[i] = 1;
       finished = false;
     }
-    // A letter yet to fade in, or faded out, would blend nothing in.
-    if (alpha[i] > 0) glColor4f(colour.x, colour.y, colour.z, alpha[i]);
-    AdvanceAndDrawLetter(text[i], size, alpha[i] > 0);
+    // A letter yet to fade in, or faded out, would blend nothing in; but
+    // the first is drawn all the same, so that a renderer that prepares its
+    // blending for the first letter it draws does so now, not in the middle
+    // of the motion when one fades in.
+    const bool shown = alpha[i] > 0 || i == 0;
+    if (shown) glColor4f(colour.x, colour.y, colour.z, alpha[i]);
+    AdvanceAndDrawLetter(text[i], size, shown);
   }
   EndText();
   if (finished) active = false;
