@@ -43,6 +43,10 @@ constexpr double kHiddenAfter = 0.5;
 // How often the engine looks whether the monitors are dark and whether the
 // power-saver profile is on.
 constexpr double kConditionsEvery = 0.5;
+// How often a view's refresh is asked for once known (a monitor's mode
+// seldom changes; on X11 each ask is a few round trips), and while not.
+constexpr double kRefreshKnownEvery = 5;
+constexpr double kRefreshUnknownEvery = 0.5;
 // The power-saver profile: at most 30 frames a second, every other refresh
 // at 60 Hz (a refresh comes up to 2 ms early).
 constexpr double kPowerSaverInterval = 1.0 / 30.0 - 0.002;
@@ -75,6 +79,7 @@ struct Shown {
   double firstFrameTime = -1;
   double lastFrameTime = 0;
   // Frames drawn between steps: how far the scene moved from one to the next.
+  double refreshAskedAt = -1;  // when the display was last asked its refresh
   double lastShownScene = 0;
   std::vector<float> sceneSteps;  // seconds; the first million
 };
@@ -483,11 +488,19 @@ void OnScreenEngine::FollowConditions() {
   powerSaver = saving;
   // A display faster than the steps gets a frame at every refresh, drawn
   // between steps; not to save power.
+  const double now = CFAbsoluteTimeGetCurrent();
   for (auto& s : shown) {
     if (s->gone || !s->drawable) continue;
     GlymmerView* view = s->view;
     const bool before = view->DrawsBetweenSteps();
-    view->refreshInterval = powerSaver ? 0 : display->RefreshInterval(s->window);
+    const double every = view->refreshInterval > 0 ? kRefreshKnownEvery : kRefreshUnknownEvery;
+    if (powerSaver) {
+      view->refreshInterval = 0;
+      s->refreshAskedAt = -1;
+    } else if (s->refreshAskedAt < 0 || now - s->refreshAskedAt >= every) {
+      view->refreshInterval = display->RefreshInterval(s->window);
+      s->refreshAskedAt = now;
+    }
     view->refreshPaced = display->PacesFrames(s->window) || s->waits;
     if (options.verbose && view->DrawsBetweenSteps() != before)
       std::fprintf(stderr,
@@ -579,6 +592,7 @@ void OnScreenEngine::Handle(const WindowEvent& e) {
       if (s && !s->gone && (e.width != s->size.width || e.height != s->size.height)) {
         s->size.width = e.width;
         s->size.height = e.height;
+        s->refreshAskedAt = -1;  // perhaps on another monitor now
         s->view->setFrameSize(s->size);
         if (options.verbose)
           std::fprintf(stderr, "glymmer: view %d: window resized to %dx%d\n", s->number, e.width,
@@ -652,6 +666,7 @@ void OnScreenEngine::Loop() {
     if (outputsChanged) {
       outputsChanged = false;
       FollowMain();
+      for (auto& each : shown) each->refreshAskedAt = -1;  // modes may have changed too
     }
     double now = CFAbsoluteTimeGetCurrent();
     if (now >= end) break;

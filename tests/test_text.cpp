@@ -105,6 +105,25 @@ protected:
   GLuint font = 0;
 };
 
+TEST_F(CaptionDraw, OneDrawShowsWhatLetterByLetterShows) {
+  Caption c;
+  std::srand(8);
+  c.Set("Image: Red Sky", MakePoint(1, 0.5f, 0.25f), 12, 16);
+  std::vector<unsigned char> frames[2];
+  for (double t = 0; t < 6.4; t += 0.4) {  // some letters in, some not yet
+    for (int way = 0; way < 2; ++way) {
+      glClear(GL_COLOR_BUFFER_BIT);
+      glPushMatrix();
+      glTranslatef(kWidth / 2.0f, kHeight / 2.0f, 0);
+      c.Draw(font, way == 0 ? 0.4 : 0.0, way == 1);
+      glPopMatrix();
+      frames[way] = Frame();
+    }
+    ASSERT_TRUE(frames[0] == frames[1]) << "at " << t << " s";
+  }
+  EXPECT_GT(LitPixels(), 0);
+}
+
 TEST_F(CaptionDraw, EmptyTextTurnsInactiveAtFirstDraw) {
   Caption c;
   c.Set("", MakePoint(1, 1, 1), 10, 16);

@@ -160,7 +160,10 @@ void SSMAIN::DoOverlay(bool step, float blend) {
   if (effect && effect->caption.active && font) {
     glPushMatrix();
     glTranslatef(512, 50, 0);
-    effect->caption.Draw(font, step ? frameTime : 0.0);
+    // A render draws it letter by letter, as it draws its glyphs (see
+    // MAINCODE::glyphDraw), so that a seed gives the frames it always gave.
+    effect->caption.Draw(font, step ? frameTime : 0.0,
+                         effect->glyphDraw != MAINCODE::kGlyphDrawImmediate);
     glPopMatrix();
   }
 

@@ -26,6 +26,19 @@ CellRect CharacterRect(char c) {
 
 namespace {
 
+// The letter's quad with its left edge at x, in a glBegin(GL_QUADS) open.
+void LetterQuad(char c, float size, float x) {
+  CellRect r = CharacterRect(c);
+  glTexCoord2f(r.right, r.top);
+  glVertex3f(x + size, size / 2, 0);
+  glTexCoord2f(r.left, r.top);
+  glVertex3f(x, size / 2, 0);
+  glTexCoord2f(r.left, r.bottom);
+  glVertex3f(x, -size / 2, 0);
+  glTexCoord2f(r.right, r.bottom);
+  glVertex3f(x + size, -size / 2, 0);
+}
+
 // Advances by one letter (letters overlap by a quarter of their width) and
 // draws the letter's quad with its left edge at the new origin, centred
 // vertically. A space, or a letter not drawn (`shown` false), takes the
@@ -33,16 +46,8 @@ namespace {
 void AdvanceAndDrawLetter(char c, float size, bool shown = true) {
   glTranslatef(0.75f * size, 0, 0);
   if (c == ' ' || !shown) return;
-  CellRect r = CharacterRect(c);
   glBegin(GL_QUADS);
-  glTexCoord2f(r.right, r.top);
-  glVertex3f(size, size / 2, 0);
-  glTexCoord2f(r.left, r.top);
-  glVertex3f(0, size / 2, 0);
-  glTexCoord2f(r.left, r.bottom);
-  glVertex3f(0, -size / 2, 0);
-  glTexCoord2f(r.right, r.bottom);
-  glVertex3f(size, -size / 2, 0);
+  LetterQuad(c, size, 0);
   glEnd();
 }
 
@@ -77,11 +82,13 @@ void Caption::Set(const char* newText, VECTOR3D newColour, float newTimer, float
   }
 }
 
-void Caption::Draw(unsigned int texture, double elapsed) {
+void Caption::Draw(unsigned int texture, double elapsed, bool oneDraw) {
   if (!active) return;
   timer = static_cast<float>(timer - elapsed);
   BeginText(texture, length, size);
   bool finished = true;
+  float x = 0;  // one draw: the letter's left edge
+  if (oneDraw) glBegin(GL_QUADS);
   for (int i = 0; i < length; ++i) {
     if (timer < 0) {
       alpha[i] = static_cast<float>(alpha[i] - 0.5 * elapsed);
@@ -97,8 +104,14 @@ void Caption::Draw(unsigned int texture, double elapsed) {
     // of the motion when one fades in.
     const bool shown = alpha[i] > 0 || i == 0;
     if (shown) glColor4f(colour.x, colour.y, colour.z, alpha[i]);
-    AdvanceAndDrawLetter(text[i], size, shown);
+    if (!oneDraw) {
+      AdvanceAndDrawLetter(text[i], size, shown);
+      continue;
+    }
+    x += 0.75f * size;
+    if (shown && text[i] != ' ') LetterQuad(text[i], size, x);
   }
+  if (oneDraw) glEnd();
   EndText();
   if (finished) active = false;
 }

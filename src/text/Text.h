@@ -53,7 +53,10 @@ public:
   // Advances the caption's clock by `elapsed` seconds and draws it centred on
   // the current model-view origin with the font texture `texture`. Translates
   // the model-view matrix: callers save and restore it. No-op while inactive.
-  void Draw(unsigned int texture, double elapsed);
+  // With `oneDraw` the letters go to GL in one draw, placed by their
+  // coordinates; without, each is placed by the model-view matrix and drawn
+  // on its own, as a render's frames always had them, bit for bit.
+  void Draw(unsigned int texture, double elapsed, bool oneDraw = false);
 };
 
 // Draws a whole string in white at `opacity`, laid out like a caption.
