@@ -20,7 +20,9 @@
 #                                                    (default 10 s; mutter's 60 Hz)
 #
 # Each glymmer named (another build's, say that of the commit before a
-# change) runs in the same session, one after another.
+# change) runs in the same session, one after another. GLYMMER_ARGS adds
+# options to each glymmer (--verbose, say); KEEP_LOG=PREFIX keeps each run's
+# log as PREFIX.<time>.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 seconds=10
