@@ -54,5 +54,5 @@ for _ in $(seq "$rounds"); do
   measure 60
   at60=$cores
   measure 144
-  awk -v a="$cores" -v b="$at60" 'BEGIN { printf "144 Hz / 60 Hz: %.2f\n", b > 0 ? a / b : 0 }'
+  awk -v a="$cores" -v b="$at60" 'BEGIN { printf "144 Hz / 60 Hz: %.2f\n", (b > 0 ? a / b : 0) }'
 done
