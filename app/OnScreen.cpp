@@ -546,7 +546,7 @@ bool OnScreenEngine::Tick(Shown* s) {
     }
   }
   s->lastFrameTime = now;
-  if (view->DrawsBetweenSteps()) {
+  if (options.verbose && view->DrawsBetweenSteps()) {  // only --verbose reports it
     const double shown = view->presentAt;
     if (s->lastShownScene > 0 && s->sceneSteps.size() < 1000000)
       s->sceneSteps.push_back(static_cast<float>(shown - s->lastShownScene));
